@@ -1,0 +1,80 @@
+#include "pause.h"
+
+namespace ombrin {
+namespace {
+
+struct ScanRange {
+    uint16_t First;
+    uint16_t Last;
+};
+
+// Scan codes that give a two-byte extended code, by the modifier state that
+// applies, for the scan codes 0 to 88 of the usual keyboard.
+constexpr ScanRange kAltKeys[] = {{1, 28}, {30, 41}, {44, 53}, {59, 68}, {87, 88}};
+constexpr ScanRange kCtrlKeys[] = {{3, 3}, {15, 15}, {59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}};
+constexpr ScanRange kShiftKeys[] = {{15, 15}, {59, 68}, {87, 88}};
+constexpr ScanRange kPlainKeys[] = {{59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}};
+
+// With the enhanced-key flag: keypad Enter and slash, and the navigation block.
+constexpr uint16_t kEnhancedScanCodes[] = {28, 53, 71, 72, 73, 75, 77, 79, 80, 81, 82, 83};
+
+template <size_t N>
+bool InRanges(const ScanRange (&ranges)[N], uint16_t scanCode) {
+    for (const ScanRange& range : ranges) {
+        if (scanCode >= range.First && scanCode <= range.Last) return true;
+    }
+    return false;
+}
+
+bool IsExtendedKey(uint16_t scanCode, uint32_t controlKeyState) {
+    if ((controlKeyState & kEnhancedKey) != 0) {
+        for (uint16_t enhanced : kEnhancedScanCodes) {
+            if (scanCode == enhanced) return true;
+        }
+        return false;
+    }
+    if ((controlKeyState & (kLeftAltPressed | kRightAltPressed)) != 0) return InRanges(kAltKeys, scanCode);
+    if ((controlKeyState & (kLeftCtrlPressed | kRightCtrlPressed)) != 0) return InRanges(kCtrlKeys, scanCode);
+    if ((controlKeyState & kShiftPressed) != 0) return InRanges(kShiftKeys, scanCode);
+    return InRanges(kPlainKeys, scanCode);
+}
+
+bool AnyKeyPress(const platform::PeekedRecords& peeked) {
+    for (uint32_t i = 0; i < peeked.Count; ++i) {
+        if (IsKeyPress(peeked.Records[i])) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsKeyPress(const platform::InputRecord& record) {
+    if (record.EventType != kKeyEvent || !record.KeyDown) return false;
+    return record.AsciiChar != '\0' || IsExtendedKey(record.ScanCode, record.ControlKeyState);
+}
+
+bool KeyPressPending(ConsoleInput& console) {
+    if (console.State == ConsoleState::NotOpened) {
+        console.State = platform::OpenConsoleInput(&console.Handle) ? ConsoleState::Open : ConsoleState::Unavailable;
+    }
+    if (console.State != ConsoleState::Open) return false;
+
+    uint32_t pending = 0;
+    if (!platform::CountConsoleInput(console.Handle, &pending) || pending == 0) return false;
+
+    platform::PeekedRecords peeked{nullptr, 0, nullptr};
+    if (!platform::PeekConsoleRecords(console.Handle, pending, &peeked)) return false;
+    const bool found = peeked.Count != 0 && peeked.Count <= pending && AnyKeyPress(peeked);
+    platform::ReleasePeekedRecords(&peeked);
+    return found;
+}
+
+void Pause(Output& out, ConsoleInput& console) {
+    Print(out, L"Any key to continue...\n");
+    while (!KeyPressPending(console)) {
+        if (console.State == ConsoleState::Unavailable) return;
+        platform::YieldTimeSlice();
+    }
+}
+
+}  // namespace ombrin

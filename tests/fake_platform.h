@@ -1,0 +1,55 @@
+// A platform that records every call with its arguments, in one log, and answers
+// from a script that each test sets up. Reset() restores the defaults: every
+// call succeeds, standard output is a file, no console can be opened.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace fake {
+
+// One round of the key check as the console answers it.
+struct ConsolePoll {
+    bool CountSucceeds = true;
+    uint32_t Count = 0;
+    bool PeekSucceeds = true;
+    std::vector<ombrin::platform::InputRecord> Records;
+    // The number of records the peek reports, when it is not Records.size().
+    int ReportedCount = -1;
+};
+
+struct Script {
+    ombrin::platform::CallResult InstallClass{true, 0};
+    ombrin::platform::CallResult UpdateDriver{true, 0};
+    bool SetsRebootRequired = false;
+    std::map<uint32_t, std::wstring> SystemTexts;  // codes the system has a text for
+    std::wstring CurrentDirectory = L"C:\\work\\";
+    bool FullPathFails = false;
+    bool StandardOutputIsConsole = false;
+    bool ConsoleOpens = false;
+    std::deque<ConsolePoll> Polls;  // answered in order; afterwards no input is pending
+    int YieldLimit = 1000;          // a pause that yields more often than this is stuck
+};
+
+extern Script script;
+extern std::vector<std::string> calls;  // e.g. "UpdateDriver(ROOT\\X, C:\\a.inf, 0x00000001)"
+extern std::string output;              // every byte written to standard output
+extern int outstandingTexts;            // system texts looked up and not yet released
+
+void Reset();
+
+// Calls whose log entry starts with `name`.
+std::vector<std::string> CallsNamed(const std::string& name);
+
+// The log as a string for readable failure messages.
+std::string Log();
+
+// A key record going down (or up) with the given scan code, character and state.
+ombrin::platform::InputRecord Key(uint16_t scanCode, char asciiChar = '\0', uint32_t state = 0, bool down = true);
+
+}  // namespace fake

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "fake_platform.h"
+#include "pause.h"
+
+namespace {
+
+using ombrin::IsKeyPress;
+using ombrin::platform::InputRecord;
+
+std::set<uint16_t> Codes(std::initializer_list<std::pair<uint16_t, uint16_t>> ranges) {
+    std::set<uint16_t> codes;
+    for (auto [first, last] : ranges) {
+        for (uint16_t code = first; code <= last; ++code) codes.insert(code);
+    }
+    return codes;
+}
+
+// Scan codes without a character that end the pause, by modifier state.
+struct ModifierCase {
+    const char* Name;
+    uint32_t State;
+    std::set<uint16_t> Counting;
+};
+
+void PrintTo(const ModifierCase& c, std::ostream* os) { *os << c.Name; }
+
+const std::set<uint16_t> kAlt = Codes({{1, 28}, {30, 41}, {44, 53}, {59, 68}, {87, 88}});
+const std::set<uint16_t> kCtrl = Codes({{3, 3}, {15, 15}, {59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}});
+const std::set<uint16_t> kShift = Codes({{15, 15}, {59, 68}, {87, 88}});
+const std::set<uint16_t> kNone = Codes({{59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}});
+
+// Lock-key states never change the decision; Alt wins over Ctrl, Ctrl over Shift.
+const ModifierCase kModifierCases[] = {
+    {"None", 0, kNone},
+    {"NumAndCapsLock", 0x0020 | 0x0080, kNone},
+    {"Shift", ombrin::kShiftPressed, kShift},
+    {"LeftCtrl", ombrin::kLeftCtrlPressed, kCtrl},
+    {"RightCtrl", ombrin::kRightCtrlPressed, kCtrl},
+    {"CtrlShift", ombrin::kLeftCtrlPressed | ombrin::kShiftPressed, kCtrl},
+    {"LeftAlt", ombrin::kLeftAltPressed, kAlt},
+    {"RightAlt", ombrin::kRightAltPressed, kAlt},
+    {"AltCtrlShift", ombrin::kLeftAltPressed | ombrin::kRightCtrlPressed | ombrin::kShiftPressed, kAlt},
+};
+
+class ModifierTableTest : public testing::TestWithParam<ModifierCase> {};
+
+TEST_P(ModifierTableTest, EveryScanCodeUpTo88WithoutCharacter) {
+    const ModifierCase& c = GetParam();
+    for (uint16_t scan = 0; scan <= 88; ++scan) {
+        EXPECT_EQ(IsKeyPress(fake::Key(scan, '\0', c.State)), c.Counting.count(scan) == 1) << "scan code " << scan;
+        // A character always counts; a release never does.
+        EXPECT_TRUE(IsKeyPress(fake::Key(scan, 'k', c.State))) << "scan code " << scan;
+        EXPECT_FALSE(IsKeyPress(fake::Key(scan, 'k', c.State, false))) << "scan code " << scan;
+    }
+    // Beyond the table a key without a character does not count.
+    for (uint16_t scan = 89; scan < 512; ++scan) EXPECT_FALSE(IsKeyPress(fake::Key(scan, '\0', c.State)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ModifierTableTest, testing::ValuesIn(kModifierCases),
+                         [](const testing::TestParamInfo<ModifierCase>& info) { return std::string(info.param.Name); });
+
+TEST(KeyDecisionTest, EnhancedKeysAreTheKeypadEnterAndSlashAndTheNavigationBlock) {
+    const std::set<uint16_t> enhanced{28, 53, 71, 72, 73, 75, 77, 79, 80, 81, 82, 83};
+    for (uint32_t modifiers : {0u, ombrin::kShiftPressed, ombrin::kLeftCtrlPressed, ombrin::kRightAltPressed}) {
+        for (uint16_t scan = 0; scan < 300; ++scan) {
+            EXPECT_EQ(IsKeyPress(fake::Key(scan, '\0', ombrin::kEnhancedKey | modifiers)), enhanced.count(scan) == 1)
+                << "scan code " << scan << " modifiers " << modifiers;
+        }
+    }
+    // Right Ctrl and right Alt on their own are enhanced keys that do not count.
+    EXPECT_FALSE(IsKeyPress(fake::Key(29, '\0', ombrin::kEnhancedKey | ombrin::kRightCtrlPressed)));
+    EXPECT_FALSE(IsKeyPress(fake::Key(56, '\0', ombrin::kEnhancedKey | ombrin::kRightAltPressed)));
+}
+
+TEST(KeyDecisionTest, ModifierAndLockKeysAloneDoNotCount) {
+    // Left Shift, right Shift, Ctrl, Alt, Caps Lock, Num Lock, Scroll Lock, each held with its own state.
+    const std::pair<uint16_t, uint32_t> keys[] = {{42, ombrin::kShiftPressed},
+                                                  {54, ombrin::kShiftPressed},
+                                                  {29, ombrin::kLeftCtrlPressed},
+                                                  {56, ombrin::kLeftAltPressed},
+                                                  {58, 0x0080},
+                                                  {69, 0x0020},
+                                                  {70, 0x0040}};
+    for (auto [scan, state] : keys) {
+        EXPECT_FALSE(IsKeyPress(fake::Key(scan, '\0', state))) << "scan code " << scan;
+        EXPECT_FALSE(IsKeyPress(fake::Key(scan, '\0', state, false))) << "scan code " << scan;
+    }
+    // Shift with a letter counts.
+    EXPECT_TRUE(IsKeyPress(fake::Key(30, 'A', ombrin::kShiftPressed)));
+}
+
+TEST(KeyDecisionTest, RecordsOtherThanKeysNeverCount) {
+    // Mouse, window size, menu and focus records, even with key-like fields set.
+    for (uint16_t type : {0x0002, 0x0004, 0x0008, 0x0010, 0x0000, 0x0003}) {
+        EXPECT_FALSE(IsKeyPress(InputRecord{type, true, 59, 'a', 0})) << "type " << type;
+    }
+}
+
+class KeyCheckTest : public testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        fake::script.ConsoleOpens = true;
+    }
+    ombrin::ConsoleInput console;
+};
+
+const InputRecord kLetter = fake::Key(30, 'a');
+const InputRecord kMouse{2, false, 0, '\0', 0};
+
+TEST_F(KeyCheckTest, ConsoleThatCannotBeOpenedIsNeverRetried) {
+    fake::script.ConsoleOpens = false;
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+    EXPECT_EQ(fake::calls, std::vector<std::string>{"OpenConsoleInput"});
+}
+
+TEST_F(KeyCheckTest, ConsoleIsOpenedOnceAndEachPeekIsReleased) {
+    fake::script.Polls = {{true, 1, true, {kMouse}}, {true, 2, true, {kMouse, kLetter}}};
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+    EXPECT_TRUE(ombrin::KeyPressPending(console));
+    EXPECT_EQ(fake::calls, (std::vector<std::string>{"OpenConsoleInput", "CountConsoleInput", "PeekConsoleRecords(1)",
+                                                     "ReleasePeekedRecords", "CountConsoleInput",
+                                                     "PeekConsoleRecords(2)", "ReleasePeekedRecords"}));
+}
+
+struct PollCase {
+    const char* Name;
+    fake::ConsolePoll Poll;
+    bool Pending;
+};
+
+void PrintTo(const PollCase& c, std::ostream* os) { *os << c.Name; }
+
+const PollCase kPollCases[] = {
+    {"CountFails", {false, 1, true, {kLetter}}, false},
+    {"NothingPending", {true, 0, true, {}}, false},
+    {"PeekFails", {true, 1, false, {kLetter}}, false},
+    {"PeekReadsNothing", {true, 1, true, {kLetter}, 0}, false},
+    {"PeekReadsMoreThanAsked", {true, 1, true, {kLetter, kLetter}}, false},
+    {"PeekReadsFewerThanCounted", {true, 3, true, {kMouse, kLetter}}, true},
+    {"OnlyNonKeyRecords", {true, 2, true, {kMouse, fake::Key(30, 'a', 0, false)}}, false},
+    {"KeyBehindOtherRecords", {true, 3, true, {kMouse, fake::Key(42, '\0', ombrin::kShiftPressed), kLetter}}, true},
+    {"FunctionKey", {true, 1, true, {fake::Key(63)}}, true},
+    {"EnhancedArrow", {true, 1, true, {fake::Key(72, '\0', ombrin::kEnhancedKey)}}, true},
+};
+
+class KeyCheckPollTest : public KeyCheckTest, public testing::WithParamInterface<PollCase> {};
+
+TEST_P(KeyCheckPollTest, AnswersFromTheConsole) {
+    fake::script.Polls = {GetParam().Poll};
+    EXPECT_EQ(ombrin::KeyPressPending(console), GetParam().Pending) << fake::Log();
+    EXPECT_EQ(fake::CallsNamed("PeekConsoleRecords").size(),
+              fake::CallsNamed("ReleasePeekedRecords").size() + (GetParam().Poll.PeekSucceeds ? 0 : 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, KeyCheckPollTest, testing::ValuesIn(kPollCases),
+                         [](const testing::TestParamInfo<PollCase>& info) { return std::string(info.param.Name); });
+
+class PauseTest : public KeyCheckTest {
+protected:
+    ombrin::Output out = ombrin::OpenOutput();
+};
+
+TEST_F(PauseTest, PromptsThenWaitsThroughOtherRecordsUntilAKeyIsPressed) {
+    fake::script.Polls = {{true, 0, true, {}},
+                          {true, 1, true, {fake::Key(42, '\0', ombrin::kShiftPressed)}},
+                          {true, 2, true, {kMouse, fake::Key(30, 'a', 0, false)}},
+                          {false, 0, true, {}},
+                          {true, 1, true, {fake::Key(88)}}};
+    fake::calls.clear();
+    ombrin::Pause(out, console);
+    ombrin::Flush(out);
+    EXPECT_EQ(fake::output, "Any key to continue...\r\n");
+    EXPECT_TRUE(fake::script.Polls.empty());
+    EXPECT_EQ(fake::CallsNamed("YieldTimeSlice").size(), 4u);
+}
+
+TEST_F(PauseTest, PromptIsOnAConsoleBeforeTheFirstCheck) {
+    fake::script.StandardOutputIsConsole = true;
+    out = ombrin::OpenOutput();
+    fake::script.Polls = {{true, 1, true, {kLetter}}};
+    fake::calls.clear();
+    ombrin::Pause(out, console);
+    EXPECT_EQ(fake::calls.front(), "Write(24)");
+    EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
+}
+
+TEST_F(PauseTest, WithoutAConsoleReturnsRightAfterThePrompt) {
+    fake::script.ConsoleOpens = false;
+    ombrin::Pause(out, console);
+    ombrin::Flush(out);
+    EXPECT_EQ(fake::output, "Any key to continue...\r\n");
+    EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
+}
+
+}  // namespace
