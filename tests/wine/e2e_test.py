@@ -1,0 +1,257 @@
+"""End-to-end tests of the built Ombrin.exe under Wine's own device installation.
+
+Usage: e2e_test.py OMBRIN_EXE HELPER_DIR SAMPLE_DRIVER_DIR
+
+The real installs use Wine's SetupAPI. The update's failure paths use a stand-in
+newdev.dll of the tests' own in the prefix's system32, which logs what it received.
+"""
+
+import os
+import shutil
+import sys
+import time
+import unittest
+
+from wineprefix import USAGE, Prefix
+
+OMBRIN = HELPERS = SAMPLE = None  # from the command line
+
+SAMPLE_CLASS = "{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}"
+SAMPLE_ID = "ROOT\\OMBRIN_SAMPLE"
+PROMPT = b"Any key to continue...\r\n"
+
+
+def status_line(call, code):
+    return b"%s failed with status : %08X\r\n" % (call, code)
+
+
+def extended(text):
+    """The system text line: the text's own CR LF, then the message's line feed."""
+    return b"Extended Error : " + text + b"\r\r\n\r\n"
+
+
+CLASS_FILE_NOT_FOUND = status_line(b"SetupDiInstallClass", 2) + extended(b"File not found.")
+CLASS_ACCESS_DENIED = status_line(b"SetupDiInstallClass", 5) + extended(b"Access denied.")
+UPDATE_ACCESS_DENIED = status_line(b"UpdateDriverForPlugAndPlayDevices", 5) + extended(b"Access denied.")
+UPDATE_NO_DRIVER = status_line(b"UpdateDriverForPlugAndPlayDevices", 0xE000020B)
+
+
+def helper(name):
+    return os.path.join(HELPERS, name)
+
+
+class RealInstallTest(unittest.TestCase):
+    """Wine's SetupAPI installs the sample class and driver; each test has a clean prefix."""
+
+    def setUp(self):
+        self.prefix = Prefix()
+        self.addCleanup(self.prefix.close)
+        status, output = self.prefix.run(helper("make_device.exe"), [SAMPLE_ID])
+        self.assertEqual(status, 0, output)
+        self.inf = self.prefix.windows_path(os.path.join(SAMPLE, "ombrin_sample.inf"))
+
+    def state(self):
+        status, output = self.prefix.run(helper("show_state.exe"), [SAMPLE_CLASS, SAMPLE_ID])
+        self.assertEqual(status, 0)
+        return output.decode().replace("\r\n", "\n")
+
+    def test_with_class_installs_the_class_and_the_driver_silently(self):
+        self.assertNotIn("OmbrinClassNote", self.state())
+        self.assertEqual(self.prefix.run(OMBRIN, ["/c", SAMPLE_ID, self.inf]), (0, b""))
+        state = self.state()
+        self.assertIn('    Class = "OmbrinSample"\n', state)
+        self.assertIn('    OmbrinClassNote = "Installed from the Ombrin sample INF"\n', state)
+        self.assertIn("driver %s\\0000\n" % SAMPLE_CLASS, state)
+        self.assertIn('    InfSection = "OmbrinSample_Install"\n', state)
+        self.assertIn("    SampleMode = dword:42\n", state)
+        self.assertIn('    SampleGreeting = "Hello from the Ombrin sample driver"\n', state)
+
+    def test_without_class_installs_the_driver_but_not_the_class(self):
+        self.assertEqual(self.prefix.run(OMBRIN, [SAMPLE_ID, self.inf]), (0, b""))
+        state = self.state()
+        self.assertIn('    InfSection = "OmbrinSample_Install"\n', state)
+        self.assertIn("    SampleMode = dword:42\n", state)
+        self.assertNotIn("OmbrinClassNote", state)
+
+
+class StandInPrefixTest(unittest.TestCase):
+    """One prefix whose system32 holds the stand-in newdev.dll; each test reads its log."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = Prefix()
+        shutil.copy(helper("standin.dll"), os.path.join(cls.prefix.system32(), "newdev.dll"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def setUp(self):
+        self.log = os.path.join(self.prefix.work, "standin-%s.log" % self._testMethodName)
+        self.env = {"WINEDLLOVERRIDES": "newdev=n;mscoree,mshtml=",
+                    "OMBRIN_STANDIN_LOG": self.prefix.windows_path(self.log)}
+
+    def run_ombrin(self, args, update_error=None, **kwargs):
+        env = dict(self.env)
+        if update_error is not None:
+            env["OMBRIN_STANDIN_UPDATE_ERROR"] = "%X" % update_error
+        return self.prefix.run(OMBRIN, args, extra_env=env, **kwargs)
+
+    def calls(self, kind="update"):
+        """The stand-in's log lines of one kind, split into their fields."""
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log, encoding="utf-8") as log:
+            return [line.rstrip("\n").split("|")[1:] for line in log if line.startswith(kind + "|")]
+
+    def work_path(self, name):
+        return self.prefix.windows_path(os.path.join(self.prefix.work, name))
+
+
+class FailureReportTest(StandInPrefixTest):
+    def test_class_installation_failures_are_reported_with_wines_text_and_the_update_still_runs(self):
+        os.makedirs(os.path.join(self.prefix.work, "a-directory.inf"), exist_ok=True)
+        cases = [("missing.inf", CLASS_FILE_NOT_FOUND), ("a-directory.inf", CLASS_ACCESS_DENIED)]
+        for inf, report in cases:
+            with self.subTest(inf=inf):
+                os.path.exists(self.log) and os.remove(self.log)
+                self.assertEqual(self.run_ombrin(["/c", SAMPLE_ID, inf]), (1, report))
+                self.assertEqual(self.calls(), [[SAMPLE_ID, self.work_path(inf), "0x00000000", "window:null",
+                                                 "reboot:pointer"]])
+
+    def test_update_receives_the_flags_and_an_absolute_inf_path(self):
+        os.makedirs(os.path.join(self.prefix.work, "drv"), exist_ok=True)
+        cases = [(["/f", "H", "drv\\x.inf"], "0x00000001"), (["H", "drv\\x.inf"], "0x00000000"),
+                 (["H", "drv\\x.inf", "/F"], "0x00000001")]
+        for args, flags in cases:
+            with self.subTest(args=args):
+                os.path.exists(self.log) and os.remove(self.log)
+                self.assertEqual(self.run_ombrin(args), (0, b""))
+                self.assertEqual(self.calls(), [["H", self.work_path("drv\\x.inf".replace("\\", "/")), flags,
+                                                 "window:null", "reboot:pointer"]])
+
+    def test_silent_update_failures_print_the_report_and_end_at_once_with_status_one(self):
+        cases = [(5, UPDATE_ACCESS_DENIED), (0xE000020B, UPDATE_NO_DRIVER)]
+        for code, report in cases:
+            with self.subTest(code=code):
+                started = time.monotonic()
+                self.assertEqual(self.run_ombrin(["/s", "H", "x.inf"], update_error=code), (1, report))
+                self.assertLess(time.monotonic() - started, 20)
+
+    def test_without_a_console_the_pause_prompts_and_ends(self):
+        self.assertEqual(self.run_ombrin(["H", "x.inf"], update_error=5, timeout=30),
+                         (1, UPDATE_ACCESS_DENIED + PROMPT))
+
+    def test_a_restart_request_is_not_reported(self):
+        self.env["OMBRIN_STANDIN_REBOOT"] = "1"
+        self.assertEqual(self.run_ombrin(["H", "x.inf"]), (0, b""))
+        self.assertEqual(len(self.calls()), 1)
+
+
+class PauseInConsoleTest(StandInPrefixTest):
+    """Under a pseudo-terminal a driver program feeds console input records to the waiting program."""
+
+    def drive(self, key, driver_args=()):
+        env = dict(self.env, OMBRIN_STANDIN_UPDATE_ERROR="5")
+        status, text = self.prefix.run_in_terminal(
+            helper("console_driver.exe"), [key] + list(driver_args) + [OMBRIN, "H", "x.inf"], extra_env=env)
+        self.assertNotIn("driver: FAILED", text, text)
+        self.assertIn("driver: exit status 1\n", text, text)
+        self.assertEqual(status, 0, text)
+        return text
+
+    def test_waits_through_other_records_and_ends_on_a_key_press_that_stays_pending(self):
+        for key in ["letter", "f5", "arrow"]:
+            with self.subTest(key=key):
+                text = self.drive(key)
+                self.assertIn("UpdateDriverForPlugAndPlayDevices failed with status : 00000005\n"
+                              "Extended Error : Access denied.\n\nAny key to continue...\n", text)
+                self.assertEqual(text.count("driver: ok:"), 6, text)
+
+    def test_output_to_a_file_arrives_only_at_the_end(self):
+        output = os.path.join(self.prefix.work, "output.txt")
+        text = self.drive("letter", ["--stdout", self.prefix.windows_path(output)])
+        self.assertIn("driver: ok: output file empty while waiting", text)
+        self.assertNotIn("Any key to continue", text)
+        with open(output, "rb") as written:
+            self.assertEqual(written.read(), UPDATE_ACCESS_DENIED + PROMPT)
+
+
+class PlantedLibraryTest(unittest.TestCase):
+    """Copies that would log their loading sit beside the executable and in the current directory."""
+
+    def test_only_the_system_directorys_libraries_are_loaded(self):
+        prefix = Prefix()
+        self.addCleanup(prefix.close)
+        app = os.path.join(prefix.root, "app")
+        os.mkdir(app)
+        shutil.copy(OMBRIN, app)
+        for folder in [prefix.system32(), app, prefix.work]:
+            for name in ["newdev.dll", "setupapi.dll"]:
+                shutil.copy(helper("standin.dll"), os.path.join(folder, name))
+        log = os.path.join(prefix.work, "loaded.log")
+        # Native before builtin: a search that looked beside the executable would load the copy there.
+        env = {"WINEDLLOVERRIDES": "newdev,setupapi=n,b;mscoree,mshtml=",
+               "OMBRIN_STANDIN_LOG": prefix.windows_path(log)}
+        status, output = prefix.run(os.path.join(app, "Ombrin.exe"), ["/c", "H", "x.inf"], extra_env=env)
+        self.assertEqual((status, output), (0, b""))
+        with open(log, encoding="utf-8") as lines:
+            loaded = {line.split("|")[1].strip().lower() for line in lines if line.startswith("loaded|")}
+        self.assertEqual(loaded, {"c:\\windows\\system32\\newdev.dll", "c:\\windows\\system32\\setupapi.dll"})
+
+
+class BatchCallerTest(StandInPrefixTest):
+    SCRIPT = (
+        "@echo off\r\n"
+        "\"%OMBRIN%\" %*\r\n"
+        "set STATUS=%ERRORLEVEL%\r\n"
+        "if %STATUS% EQU 0 echo branch: installed\r\n"
+        "if %STATUS% EQU 1 echo branch: installation failed\r\n"
+        "if %STATUS% LSS 0 echo branch: command line incomplete\r\n"
+        "echo status: %STATUS%\r\n"
+    )
+
+    def test_a_cmd_script_branches_on_the_exit_status(self):
+        script = os.path.join(self.prefix.work, "caller.cmd")
+        with open(script, "w", newline="") as file:
+            file.write(self.SCRIPT)
+        self.env["OMBRIN"] = self.prefix.windows_path(OMBRIN)
+        cases = [([SAMPLE_ID, "x.inf"], None, b"branch: installed\r\nstatus: 0\r\n"),
+                 (["/s", SAMPLE_ID, "x.inf"], 5, b"branch: installation failed\r\nstatus: 1\r\n"),
+                 (["/s", SAMPLE_ID], None, b"branch: command line incomplete\r\nstatus: -2\r\n")]
+        for args, error, expected in cases:
+            with self.subTest(args=args):
+                env = dict(self.env)
+                if error is not None:
+                    env["OMBRIN_STANDIN_UPDATE_ERROR"] = "%X" % error
+                _, output = self.prefix.run("cmd", ["/c", self.prefix.windows_path(script)] + args, extra_env=env)
+                self.assertTrue(output.endswith(expected), output)
+
+
+class BadInputTest(StandInPrefixTest):
+    def test_texts_reach_the_platform_whole(self):
+        cases = [("", "x.inf"), ("ROOT\\\u00c9CRAN_\u65e5\u672c", "pilote_\u00e9\u4e2d.inf"),
+                 ("ROOT\\MY DEVICE", "my driver.inf"), ("I" * 259, "x.inf")]
+        for hardware_id, inf in cases:
+            with self.subTest(hardware_id=hardware_id[:20]):
+                os.path.exists(self.log) and os.remove(self.log)
+                self.assertEqual(self.run_ombrin([hardware_id, inf]), (0, b""))
+                self.assertEqual(self.calls(), [[hardware_id, self.work_path(inf), "0x00000000", "window:null",
+                                                 "reboot:pointer"]])
+
+    def test_an_argument_of_260_characters_is_refused(self):
+        for args in [["I" * 260, "x.inf"], ["H", "x" * 256 + ".inf"], ["/c", "H", "B" * 300, "x.inf"]]:
+            with self.subTest(length=max(len(arg) for arg in args)):
+                self.assertEqual(self.run_ombrin(args),
+                                 (-2, b"Argument too long: at most 259 characters.\r\n" + USAGE))
+                self.assertEqual(self.calls(), [])
+
+    def test_non_ascii_failure_text_and_codes_print_as_defined(self):
+        self.assertEqual(self.run_ombrin(["/s", "ROOT\\\u00c9", "\u00e9.inf"], update_error=2),
+                         (1, status_line(b"UpdateDriverForPlugAndPlayDevices", 2) + extended(b"File not found.")))
+
+
+if __name__ == "__main__":
+    OMBRIN, HELPERS, SAMPLE = (os.path.abspath(arg) for arg in sys.argv[1:4])
+    del sys.argv[1:4]
+    unittest.main(verbosity=2)
