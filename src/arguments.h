@@ -13,8 +13,8 @@ struct InstallRequest {
     bool ForceInstall = false;
     bool SilentInstall = false;
     bool ClassInstall = false;
-    wchar_t HardwareId[kTextCapacity];
-    wchar_t FullInfPath[kTextCapacity];
+    wchar_t HardwareId[kTextCapacity] = {};
+    wchar_t FullInfPath[kTextCapacity] = {};
     PositionalCount Positionals = PositionalCount::None;
 };
 

@@ -11,10 +11,12 @@ void PutByte(Output& out, char byte) {
 }
 
 void PutChar(Output& out, wchar_t c) {
-    // wchar_t may be signed where it is 32 bits wide; any value outside 0..255 is "?".
-    const auto value = static_cast<uint32_t>(c);
+    // wchar_t is 16 bits and unsigned on Windows, 32 bits and signed elsewhere;
+    // widening keeps its value either way. The signed-char check below takes
+    // wchar_t for a byte character, which it is not.
+    const int64_t value = c;  // NOLINT(bugprone-signed-char-misuse,cert-str34-c)
     if (c == L'\n') PutByte(out, '\r');
-    PutByte(out, value <= 0xFF ? static_cast<char>(value) : '?');
+    PutByte(out, value >= 0 && value <= 0xFF ? static_cast<char>(value) : '?');
 }
 
 void PutText(Output& out, const wchar_t* text) {

@@ -14,7 +14,7 @@ inline constexpr size_t kOutputBufferSize = 4096;
 struct Output {
     bool Console = false;
     size_t Used = 0;
-    char Buffer[kOutputBufferSize];
+    char Buffer[kOutputBufferSize] = {};
 };
 
 // Asks the platform whether standard output is a console.

@@ -1,5 +1,8 @@
 #include "pause.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace ombrin {
 namespace {
 
@@ -20,18 +23,15 @@ constexpr uint16_t kEnhancedScanCodes[] = {28, 53, 71, 72, 73, 75, 77, 79, 80, 8
 
 template <size_t N>
 bool InRanges(const ScanRange (&ranges)[N], uint16_t scanCode) {
-    for (const ScanRange& range : ranges) {
-        if (scanCode >= range.First && scanCode <= range.Last) return true;
-    }
-    return false;
+    return std::any_of(std::begin(ranges), std::end(ranges), [scanCode](const ScanRange& range) {
+        return scanCode >= range.First && scanCode <= range.Last;
+    });
 }
 
 bool IsExtendedKey(uint16_t scanCode, uint32_t controlKeyState) {
     if ((controlKeyState & kEnhancedKey) != 0) {
-        for (uint16_t enhanced : kEnhancedScanCodes) {
-            if (scanCode == enhanced) return true;
-        }
-        return false;
+        return std::find(std::begin(kEnhancedScanCodes), std::end(kEnhancedScanCodes), scanCode) !=
+               std::end(kEnhancedScanCodes);
     }
     if ((controlKeyState & (kLeftAltPressed | kRightAltPressed)) != 0) return InRanges(kAltKeys, scanCode);
     if ((controlKeyState & (kLeftCtrlPressed | kRightCtrlPressed)) != 0) return InRanges(kCtrlKeys, scanCode);

@@ -11,6 +11,7 @@ Script script;
 std::vector<std::string> calls;
 std::string output;
 int outstandingTexts = 0;
+int longestPlatformText = 0;
 
 namespace {
 
@@ -33,6 +34,15 @@ std::string Narrow(const wchar_t* text) {
     return result;
 }
 
+// A text handed to an installation or path call: read no further than its
+// 260-character buffer allows.
+std::string PlatformText(const wchar_t* text) {
+    int length = 0;
+    while (length < 260 && text[length] != L'\0') ++length;
+    longestPlatformText = std::max(longestPlatformText, length);
+    return length == 260 ? "(unterminated)" : Narrow(text);
+}
+
 std::string Hex8(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
@@ -50,6 +60,7 @@ void Reset() {
     calls.clear();
     output.clear();
     outstandingTexts = 0;
+    longestPlatformText = 0;
     yields = 0;
     texts.clear();
 }
@@ -80,20 +91,20 @@ using fake::calls;
 using fake::script;
 
 CallResult InstallClass(const wchar_t* infPath, uint32_t flags) {
-    calls.push_back("InstallClass(" + fake::Narrow(infPath) + ", " + fake::Hex8(flags) + ")");
+    calls.push_back("InstallClass(" + fake::PlatformText(infPath) + ", " + fake::Hex8(flags) + ")");
     return script.InstallClass;
 }
 
 CallResult UpdateDriver(const wchar_t* hardwareId, const wchar_t* infPath, uint32_t installFlags,
                         bool* rebootRequired) {
-    calls.push_back("UpdateDriver(" + fake::Narrow(hardwareId) + ", " + fake::Narrow(infPath) + ", " +
+    calls.push_back("UpdateDriver(" + fake::PlatformText(hardwareId) + ", " + fake::PlatformText(infPath) + ", " +
                     fake::Hex8(installFlags) + (rebootRequired != nullptr ? ", reboot)" : ", null)"));
     if (rebootRequired != nullptr && script.SetsRebootRequired) *rebootRequired = true;
     return script.UpdateDriver;
 }
 
 uint32_t FullPathName(const wchar_t* path, wchar_t* out, uint32_t capacity) {
-    calls.push_back("FullPathName(" + fake::Narrow(path) + ")");
+    calls.push_back("FullPathName(" + fake::PlatformText(path) + ")");
     if (script.FullPathFails) return 0;
     std::wstring full = path;
     if (!fake::IsAbsolute(full)) full = script.CurrentDirectory + full;

@@ -40,6 +40,9 @@ extern Script script;
 extern std::vector<std::string> calls;  // e.g. "UpdateDriver(ROOT\\X, C:\\a.inf, 0x00000001)"
 extern std::string output;              // every byte written to standard output
 extern int outstandingTexts;            // system texts looked up and not yet released
+// The most characters any text handed to the platform held before its terminator,
+// counted up to 260: 260 means a text that was not terminated in a 260-character buffer.
+extern int longestPlatformText;
 
 void Reset();
 

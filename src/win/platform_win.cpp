@@ -48,7 +48,7 @@ Function FindSystemFunction(const wchar_t* library, const char* function) {
 }
 
 CallResult Judge(BOOL succeeded) {
-    if (succeeded) return {true, 0};
+    if (succeeded != FALSE) return {true, 0};
     return {false, GetLastError()};
 }
 
@@ -96,7 +96,7 @@ void WriteStandardOutput(const char* bytes, size_t count) {
     while (count > 0) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(count);  // at most one 4096-byte block
-        if (!WriteFile(output, bytes, chunk, &written, nullptr) || written == 0) return;
+        if (WriteFile(output, bytes, chunk, &written, nullptr) == FALSE || written == 0) return;
         bytes += written;
         count -= written;
     }
@@ -112,7 +112,7 @@ bool OpenConsoleInput(ConsoleHandle* handle) {
 
 bool CountConsoleInput(ConsoleHandle handle, uint32_t* count) {
     DWORD events = 0;
-    if (!GetNumberOfConsoleInputEvents(handle, &events)) return false;
+    if (GetNumberOfConsoleInputEvents(handle, &events) == FALSE) return false;
     *count = events;
     return true;
 }
@@ -125,7 +125,7 @@ bool PeekConsoleRecords(ConsoleHandle handle, uint32_t asked, PeekedRecords* pee
     if (block == nullptr) return false;
     auto* raw = static_cast<INPUT_RECORD*>(block);
     DWORD read = 0;
-    if (!PeekConsoleInputA(handle, raw, asked, &read)) {
+    if (PeekConsoleInputA(handle, raw, asked, &read) == FALSE) {
         LocalFree(block);
         return false;
     }
