@@ -189,15 +189,25 @@ class PlantedLibraryTest(unittest.TestCase):
         for folder in [prefix.system32(), app, prefix.work]:
             for name in ["newdev.dll", "setupapi.dll"]:
                 shutil.copy(helper("standin.dll"), os.path.join(folder, name))
-        log = os.path.join(prefix.work, "loaded.log")
+        shutil.copy(helper("naive_load.exe"), app)
         # Native before builtin: a search that looked beside the executable would load the copy there.
-        env = {"WINEDLLOVERRIDES": "newdev,setupapi=n,b;mscoree,mshtml=",
-               "OMBRIN_STANDIN_LOG": prefix.windows_path(log)}
-        status, output = prefix.run(os.path.join(app, "Ombrin.exe"), ["/c", "H", "x.inf"], extra_env=env)
-        self.assertEqual((status, output), (0, b""))
-        with open(log, encoding="utf-8") as lines:
-            loaded = {line.split("|")[1].strip().lower() for line in lines if line.startswith("loaded|")}
-        self.assertEqual(loaded, {"c:\\windows\\system32\\newdev.dll", "c:\\windows\\system32\\setupapi.dll"})
+        env = {"WINEDLLOVERRIDES": "newdev,setupapi=n,b;mscoree,mshtml="}
+
+        def loaded(name, program, args):
+            log = os.path.join(prefix.work, name)
+            env["OMBRIN_STANDIN_LOG"] = prefix.windows_path(log)
+            result = prefix.run(os.path.join(app, program), args, extra_env=env)
+            with open(log, encoding="utf-8") as lines:
+                paths = {line.split("|")[1].strip().lower() for line in lines if line.startswith("loaded|")}
+            return result, paths
+
+        # The control: the default search does pick up the copy beside the program.
+        _, paths = loaded("naive.log", "naive_load.exe", ["newdev.dll"])
+        self.assertIn(prefix.windows_path(os.path.join(app, "newdev.dll")).lower(), paths)
+
+        result, paths = loaded("ombrin.log", "Ombrin.exe", ["/c", "H", "x.inf"])
+        self.assertEqual(result, (0, b""))
+        self.assertEqual(paths, {"c:\\windows\\system32\\newdev.dll", "c:\\windows\\system32\\setupapi.dll"})
 
 
 class BatchCallerTest(StandInPrefixTest):
