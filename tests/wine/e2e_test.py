@@ -97,6 +97,10 @@ class StandInPrefixTest(unittest.TestCase):
             env["OMBRIN_STANDIN_UPDATE_ERROR"] = "%X" % update_error
         return self.prefix.run(OMBRIN, args, extra_env=env, **kwargs)
 
+    def clear_log(self):
+        if os.path.exists(self.log):
+            os.remove(self.log)
+
     def calls(self, kind="update"):
         """The stand-in's log lines of one kind, split into their fields."""
         if not os.path.exists(self.log):
@@ -114,7 +118,7 @@ class FailureReportTest(StandInPrefixTest):
         cases = [("missing.inf", CLASS_FILE_NOT_FOUND), ("a-directory.inf", CLASS_ACCESS_DENIED)]
         for inf, report in cases:
             with self.subTest(inf=inf):
-                os.path.exists(self.log) and os.remove(self.log)
+                self.clear_log()
                 self.assertEqual(self.run_ombrin(["/c", SAMPLE_ID, inf]), (1, report))
                 self.assertEqual(self.calls(), [[SAMPLE_ID, self.work_path(inf), "0x00000000", "window:null",
                                                  "reboot:pointer"]])
@@ -125,7 +129,7 @@ class FailureReportTest(StandInPrefixTest):
                  (["H", "drv\\x.inf", "/F"], "0x00000001")]
         for args, flags in cases:
             with self.subTest(args=args):
-                os.path.exists(self.log) and os.remove(self.log)
+                self.clear_log()
                 self.assertEqual(self.run_ombrin(args), (0, b""))
                 self.assertEqual(self.calls(), [["H", self.work_path("drv\\x.inf".replace("\\", "/")), flags,
                                                  "window:null", "reboot:pointer"]])
@@ -244,7 +248,7 @@ class BadInputTest(StandInPrefixTest):
                  ("ROOT\\MY DEVICE", "my driver.inf"), ("I" * 259, "x.inf")]
         for hardware_id, inf in cases:
             with self.subTest(hardware_id=hardware_id[:20]):
-                os.path.exists(self.log) and os.remove(self.log)
+                self.clear_log()
                 self.assertEqual(self.run_ombrin([hardware_id, inf]), (0, b""))
                 self.assertEqual(self.calls(), [[hardware_id, self.work_path(inf), "0x00000000", "window:null",
                                                  "reboot:pointer"]])
