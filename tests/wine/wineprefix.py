@@ -44,7 +44,7 @@ class Prefix:
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
     def run(self, program, args, cwd=None, timeout=60, extra_env=None, stdin=subprocess.DEVNULL):
-        """Runs a Windows program; returns (Windows exit status as signed 32 bits, stdout bytes)."""
+        """Runs a Windows program; returns (exit status read back as signed from the low byte Linux sees, stdout bytes)."""
         env = dict(self.env)
         env.update(extra_env or {})
         done = subprocess.run(["wine", program] + list(args), cwd=cwd or self.work, env=env, stdin=stdin,
