@@ -18,8 +18,8 @@ void PrintUsage(Output& out) {
     Print(out, L"Example: Ombrin.exe \"PCI\\VEN_1172&DEV_7A3C\" \"Velquist.inf\"\n\n");
 }
 
-int RefuseLongArgument(Output& out) {
-    Print(out, L"Argument too long: at most 259 characters.\n");
+int RefuseLongText(Output& out, const wchar_t* reason) {
+    Print(out, reason);
     PrintUsage(out);
     return kExitIncomplete;
 }
@@ -47,11 +47,13 @@ int Outcome(int argc, const wchar_t* const* argv, Output& out, ConsoleInput& con
             PrintUsage(out);
             return kExitIncomplete;
         case SortOutcome::ArgumentTooLong:
-            return RefuseLongArgument(out);
+            return RefuseLongText(out, L"Argument too long: at most 259 characters.\n");
         case SortOutcome::Complete:
             break;
     }
-    if (!MakeInfPathAbsolute(request)) return RefuseLongArgument(out);
+    if (!MakeInfPathAbsolute(request)) {
+        return RefuseLongText(out, L"INF path too long once made absolute: at most 259 characters.\n");
+    }
     return RunInstallation(request, out, console) == InstallResult::Succeeded ? kExitSucceeded : kExitInstallFailed;
 }
 

@@ -29,13 +29,16 @@ InstallResult RunInstallation(const InstallRequest& request, Output& out, Consol
     bool rebootRequired = false;
     InstallResult result = InstallResult::Succeeded;
 
-    if (request.ClassInstall) {
+    // An interrupt never cuts a call short, but no further call starts after it:
+    // a driver update without the class it was asked to follow would be wrong.
+    if (request.ClassInstall && !platform::InterruptRequested()) {
         const platform::CallResult installed = platform::InstallClass(request.FullInfPath, kDiForceCopy);
         if (!installed.succeeded) {
             ReportFailure(out, L"SetupDiInstallClass failed with status : %.8X\n", installed.error);
             result = InstallResult::Failed;
         }
     }
+    if (platform::InterruptRequested()) return InstallResult::Failed;
 
     const uint32_t installFlags = request.ForceInstall ? kInstallFlagForce : 0;
     const platform::CallResult updated =
@@ -43,7 +46,7 @@ InstallResult RunInstallation(const InstallRequest& request, Output& out, Consol
     if (updated.succeeded) return result;
 
     ReportFailure(out, L"UpdateDriverForPlugAndPlayDevices failed with status : %.8X\n", updated.error);
-    if (!request.SilentInstall) Pause(out, console);
+    if (!request.SilentInstall && !platform::InterruptRequested()) Pause(out, console);
     return InstallResult::Failed;
 }
 

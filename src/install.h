@@ -20,7 +20,8 @@ enum class InstallResult { Succeeded, Failed };
 // system has one in English.
 void ReportFailure(Output& out, const wchar_t* statusLine, uint32_t code);
 
-// Carries out a complete request. Failed when any call it made failed.
+// Carries out a complete request. Failed when any call it made failed, or when an
+// interrupt kept the driver update from being made.
 InstallResult RunInstallation(const InstallRequest& request, Output& out, ConsoleInput& console);
 
 }  // namespace ombrin

@@ -59,7 +59,9 @@ void PrintFormatted(Output& out, const wchar_t* format, const uint32_t* code, co
 
 Output OpenOutput() {
     Output out;
-    out.Console = platform::StandardOutputIsConsole();
+    // As the C runtime judges a terminal: any character device gets each message
+    // at once, so a prompt is visible before the wait that follows it.
+    out.Console = platform::StandardOutputType() == platform::FileType::Character;
     return out;
 }
 

@@ -17,7 +17,8 @@ struct Output {
     char Buffer[kOutputBufferSize] = {};
 };
 
-// Asks the platform whether standard output is a console.
+// Asks the platform whether standard output is a console or another character
+// device.
 Output OpenOutput();
 
 // One message each. A format may hold "%.8X" (the code as eight upper-case hex

@@ -55,23 +55,32 @@ bool IsKeyPress(const platform::InputRecord& record) {
 
 bool KeyPressPending(ConsoleInput& console) {
     if (console.State == ConsoleState::NotOpened) {
-        console.State = platform::OpenConsoleInput(&console.Handle) ? ConsoleState::Open : ConsoleState::Unavailable;
+        // Nobody can press a key in a console without a window (one made for a
+        // service, or with CREATE_NO_WINDOW), though its input device opens.
+        const bool usable = platform::ConsoleHasWindow() && platform::OpenConsoleInput(&console.Handle);
+        console.State = usable ? ConsoleState::Open : ConsoleState::Unavailable;
     }
     if (console.State != ConsoleState::Open) return false;
 
     uint32_t pending = 0;
     if (!platform::CountConsoleInput(console.Handle, &pending) || pending == 0) return false;
 
+    // Older consoles refuse a peek of more than about 64 KB of records: ask for
+    // half as many until one is granted, rather than fail on every round.
     platform::PeekedRecords peeked{nullptr, 0, nullptr};
-    if (!platform::PeekConsoleRecords(console.Handle, pending, &peeked)) return false;
-    const bool found = peeked.Count != 0 && peeked.Count <= pending && AnyKeyPress(peeked);
+    uint32_t asked = pending;
+    while (!platform::PeekConsoleRecords(console.Handle, asked, &peeked)) {
+        if (asked == 1) return false;
+        asked /= 2;
+    }
+    const bool found = peeked.Count != 0 && peeked.Count <= asked && AnyKeyPress(peeked);
     platform::ReleasePeekedRecords(&peeked);
     return found;
 }
 
 void Pause(Output& out, ConsoleInput& console) {
     Print(out, L"Any key to continue...\n");
-    while (!KeyPressPending(console)) {
+    while (!platform::InterruptRequested() && !KeyPressPending(console)) {
         if (console.State == ConsoleState::Unavailable) return;
         platform::YieldTimeSlice();
     }

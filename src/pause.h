@@ -30,12 +30,14 @@ struct ConsoleInput {
     platform::ConsoleHandle Handle = nullptr;
 };
 
-// Whether a key press is pending. Never blocks and never removes input; false
-// whenever the console cannot be read.
+// Whether a key press is pending among the records the console hands over.
+// Never blocks and never removes input; false whenever the console cannot be
+// read.
 bool KeyPressPending(ConsoleInput& console);
 
-// Prints the prompt and polls until a key press is pending. Without a console
-// no key can ever arrive, so it returns at once after the prompt.
+// Prints the prompt and polls until a key press is pending or an interrupt is
+// requested. Without a console, or in one without a window, no key can ever
+// arrive, so it returns at once after the prompt.
 void Pause(Output& out, ConsoleInput& console);
 
 }  // namespace ombrin

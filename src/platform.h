@@ -33,10 +33,17 @@ uint32_t FullPathName(const wchar_t* path, wchar_t* out, uint32_t capacity);
 const wchar_t* LookUpSystemText(uint32_t code, uint32_t language);
 void ReleaseSystemText(const wchar_t* text);
 
-// Standard output: whether it is a console (rather than a file or a pipe), and
-// writing bytes to it as they stand.
-bool StandardOutputIsConsole();
+// GetFileType of standard output: a console is a character device, also when it
+// was opened for writing only and so refuses GetConsoleMode.
+enum class FileType { Unknown, Disk, Character, Pipe };
+FileType StandardOutputType();
+// Writes bytes to standard output as they stand.
 void WriteStandardOutput(const char* bytes, size_t count);
+
+// Whether Ctrl+C, Ctrl+Break or the closing of the console has asked the program
+// to stop. The console control handler only records the request; the logic reads
+// it between calls.
+bool InterruptRequested();
 
 // One console input record, reduced to what the key check reads.
 struct InputRecord {
@@ -57,6 +64,8 @@ struct PeekedRecords {
     void* Block;
 };
 
+// GetConsoleWindow() is not null: somebody could press a key in this console.
+bool ConsoleHasWindow();
 // CreateFileW("CONIN$", read and write, shared for both, open existing).
 bool OpenConsoleInput(ConsoleHandle* handle);
 // GetNumberOfConsoleInputEvents.

@@ -17,6 +17,13 @@ namespace {
 
 int yields = 0;
 std::vector<std::unique_ptr<std::wstring>> texts;  // keeps looked-up texts alive
+ConsolePoll round;                                 // the console's state since the last count
+
+// Logs a call; an interrupt scripted for this call arrives while it runs.
+void Record(const std::string& call) {
+    calls.push_back(call);
+    if (!script.InterruptDuring.empty() && call.rfind(script.InterruptDuring, 0) == 0) script.Interrupted = true;
+}
 
 // Wide text for the log: ASCII as it stands, anything else as \x{hex}.
 std::string Narrow(const wchar_t* text) {
@@ -53,6 +60,31 @@ bool IsAbsolute(const std::wstring& path) {
     return (path.size() >= 2 && path[1] == L':') || path.rfind(L"\\\\", 0) == 0;
 }
 
+// As Windows resolves a path: joined to the current directory when relative,
+// slashes turned into backslashes, "." segments dropped and ".." taking the
+// segment before it, so the result may be shorter than what was given.
+std::wstring ResolvePath(const std::wstring& given) {
+    std::wstring path = given;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    if (!IsAbsolute(path)) path = script.CurrentDirectory + path;
+    const size_t rootLength = path[1] == L':' ? 3 : 2;
+    std::wstring resolved = path.substr(0, rootLength);
+    std::vector<std::wstring> segments;
+    size_t start = rootLength;
+    while (start <= path.size()) {
+        const size_t end = std::min(path.find(L'\\', start), path.size());
+        const std::wstring segment = path.substr(start, end - start);
+        if (segment == L"..") {
+            if (!segments.empty()) segments.pop_back();
+        } else if (segment != L".") {
+            segments.push_back(segment);
+        }
+        start = end + 1;
+    }
+    for (size_t i = 0; i < segments.size(); ++i) resolved += (i > 0 ? L"\\" : L"") + segments[i];
+    return resolved;
+}
+
 }  // namespace
 
 void Reset() {
@@ -63,6 +95,7 @@ void Reset() {
     longestPlatformText = 0;
     yields = 0;
     texts.clear();
+    round = ConsolePoll{};
 }
 
 std::vector<std::string> CallsNamed(const std::string& name) {
@@ -87,34 +120,32 @@ ombrin::platform::InputRecord Key(uint16_t scanCode, char asciiChar, uint32_t st
 
 namespace ombrin::platform {
 
-using fake::calls;
 using fake::script;
 
 CallResult InstallClass(const wchar_t* infPath, uint32_t flags) {
-    calls.push_back("InstallClass(" + fake::PlatformText(infPath) + ", " + fake::Hex8(flags) + ")");
+    fake::Record("InstallClass(" + fake::PlatformText(infPath) + ", " + fake::Hex8(flags) + ")");
     return script.InstallClass;
 }
 
 CallResult UpdateDriver(const wchar_t* hardwareId, const wchar_t* infPath, uint32_t installFlags,
                         bool* rebootRequired) {
-    calls.push_back("UpdateDriver(" + fake::PlatformText(hardwareId) + ", " + fake::PlatformText(infPath) + ", " +
-                    fake::Hex8(installFlags) + (rebootRequired != nullptr ? ", reboot)" : ", null)"));
+    fake::Record("UpdateDriver(" + fake::PlatformText(hardwareId) + ", " + fake::PlatformText(infPath) + ", " +
+                 fake::Hex8(installFlags) + (rebootRequired != nullptr ? ", reboot)" : ", null)"));
     if (rebootRequired != nullptr && script.SetsRebootRequired) *rebootRequired = true;
     return script.UpdateDriver;
 }
 
 uint32_t FullPathName(const wchar_t* path, wchar_t* out, uint32_t capacity) {
-    calls.push_back("FullPathName(" + fake::PlatformText(path) + ")");
+    fake::Record("FullPathName(" + fake::PlatformText(path) + ")");
     if (script.FullPathFails) return 0;
-    std::wstring full = path;
-    if (!fake::IsAbsolute(full)) full = script.CurrentDirectory + full;
+    const std::wstring full = fake::ResolvePath(path);
     if (full.size() + 1 > capacity) return static_cast<uint32_t>(full.size() + 1);
     for (size_t i = 0; i <= full.size(); ++i) out[i] = full.c_str()[i];
     return static_cast<uint32_t>(full.size());
 }
 
 const wchar_t* LookUpSystemText(uint32_t code, uint32_t language) {
-    calls.push_back("LookUpSystemText(" + fake::Hex8(code) + ", " + fake::Hex8(language) + ")");
+    fake::Record("LookUpSystemText(" + fake::Hex8(code) + ", " + fake::Hex8(language) + ")");
     const auto found = script.SystemTexts.find(code);
     if (found == script.SystemTexts.end()) return nullptr;
     fake::texts.push_back(std::make_unique<std::wstring>(found->second));
@@ -123,67 +154,70 @@ const wchar_t* LookUpSystemText(uint32_t code, uint32_t language) {
 }
 
 void ReleaseSystemText(const wchar_t* text) {
-    calls.push_back("ReleaseSystemText(" + fake::Narrow(text) + ")");
+    fake::Record("ReleaseSystemText(" + fake::Narrow(text) + ")");
     --fake::outstandingTexts;
 }
 
-bool StandardOutputIsConsole() {
-    calls.push_back("StandardOutputIsConsole");
-    return script.StandardOutputIsConsole;
+FileType StandardOutputType() {
+    fake::Record("StandardOutputType");
+    return script.StandardOutput;
 }
 
 void WriteStandardOutput(const char* bytes, size_t count) {
-    calls.push_back("Write(" + std::to_string(count) + ")");
+    fake::Record("Write(" + std::to_string(count) + ")");
     fake::output.append(bytes, count);
 }
 
+bool InterruptRequested() { return script.Interrupted; }
+
+bool ConsoleHasWindow() {
+    fake::Record("ConsoleHasWindow");
+    return script.ConsoleHasWindow;
+}
+
 bool OpenConsoleInput(ConsoleHandle* handle) {
-    calls.push_back("OpenConsoleInput");
+    fake::Record("OpenConsoleInput");
     if (!script.ConsoleOpens) return false;
     static int console;
     *handle = &console;
     return true;
 }
 
+// Each count begins a round of the key check: the console's state for it is the
+// next scripted poll, or no input once the script has run out.
 bool CountConsoleInput(ConsoleHandle, uint32_t* count) {
-    calls.push_back("CountConsoleInput");
-    if (script.Polls.empty()) {
-        *count = 0;
-        return true;
-    }
-    const fake::ConsolePoll& poll = script.Polls.front();
-    if (!poll.CountSucceeds || poll.Count == 0) {
-        const bool succeeds = poll.CountSucceeds;
-        *count = 0;
+    fake::Record("CountConsoleInput");
+    fake::round = fake::ConsolePoll{};
+    if (!script.Polls.empty()) {
+        fake::round = script.Polls.front();
         script.Polls.pop_front();
-        return succeeds;
     }
-    *count = poll.Count;
-    return true;
+    *count = fake::round.CountSucceeds ? fake::round.Count : 0;
+    return fake::round.CountSucceeds;
 }
 
 bool PeekConsoleRecords(ConsoleHandle, uint32_t asked, PeekedRecords* peeked) {
-    calls.push_back("PeekConsoleRecords(" + std::to_string(asked) + ")");
-    if (script.Polls.empty()) return false;
-    fake::ConsolePoll poll = script.Polls.front();
-    script.Polls.pop_front();
-    if (!poll.PeekSucceeds) return false;
-    const size_t count = poll.ReportedCount >= 0 ? static_cast<size_t>(poll.ReportedCount) : poll.Records.size();
-    // Zeroed room for as many records as the peek reports, however few it holds.
-    auto* records = new InputRecord[std::max(count, poll.Records.size()) + 1]();
-    for (size_t i = 0; i < poll.Records.size(); ++i) records[i] = poll.Records[i];
-    *peeked = {records, static_cast<uint32_t>(count), records};
+    fake::Record("PeekConsoleRecords(" + std::to_string(asked) + ")");
+    const fake::ConsolePoll& poll = fake::round;
+    if (!poll.PeekSucceeds || asked > poll.PeekLimit) return false;
+    // Exactly the records handed over, as the platform's block holds them: a
+    // read past them is a read past the block.
+    const size_t handed = std::min<size_t>(asked, poll.Records.size());
+    auto* records = new InputRecord[handed];
+    std::copy_n(poll.Records.begin(), handed, records);
+    const size_t reported = poll.ReportedCount >= 0 ? static_cast<size_t>(poll.ReportedCount) : handed;
+    *peeked = {records, static_cast<uint32_t>(reported), records};
     return true;
 }
 
 void ReleasePeekedRecords(PeekedRecords* peeked) {
-    calls.push_back("ReleasePeekedRecords");
+    fake::Record("ReleasePeekedRecords");
     delete[] static_cast<InputRecord*>(peeked->Block);
     *peeked = {nullptr, 0, nullptr};
 }
 
 void YieldTimeSlice() {
-    calls.push_back("YieldTimeSlice");
+    fake::Record("YieldTimeSlice");
     if (++fake::yields > script.YieldLimit) {
         std::fprintf(stderr, "the pause kept waiting; calls so far:\n%s", fake::Log().c_str());
         std::abort();

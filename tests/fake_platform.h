@@ -19,8 +19,11 @@ struct ConsolePoll {
     uint32_t Count = 0;
     bool PeekSucceeds = true;
     std::vector<ombrin::platform::InputRecord> Records;
-    // The number of records the peek reports, when it is not Records.size().
+    // The number of records the peek reports, when it is not the number it hands over.
     int ReportedCount = -1;
+    // The most records one peek can hand over; a peek that asks for more fails,
+    // as on consoles that limit one transfer to about 64 KB.
+    uint32_t PeekLimit = UINT32_MAX;
 };
 
 struct Script {
@@ -30,8 +33,13 @@ struct Script {
     std::map<uint32_t, std::wstring> SystemTexts;  // codes the system has a text for
     std::wstring CurrentDirectory = L"C:\\work\\";
     bool FullPathFails = false;
-    bool StandardOutputIsConsole = false;
+    ombrin::platform::FileType StandardOutput = ombrin::platform::FileType::Disk;
+    bool ConsoleHasWindow = true;
     bool ConsoleOpens = false;
+    // Whether an interrupt has been requested; it becomes true while the first
+    // call whose log entry starts with InterruptDuring is made.
+    bool Interrupted = false;
+    std::string InterruptDuring;
     std::deque<ConsolePoll> Polls;  // answered in order; afterwards no input is pending
     int YieldLimit = 1000;          // a pause that yields more often than this is stuck
 };

@@ -29,16 +29,16 @@ protected:
 
 TEST_F(InstallRunTest, SuccessfulUpdatePrintsNothingAndReturnsZero) {
     EXPECT_EQ(RunWith({L"ROOT\\OMBRIN", L"C:\\drv\\a.inf"}), 0);
-    EXPECT_EQ(fake::calls, (Calls{"StandardOutputIsConsole", "FullPathName(C:\\drv\\a.inf)",
+    EXPECT_EQ(fake::calls, (Calls{"StandardOutputType", "FullPathName(C:\\drv\\a.inf)",
                                   "UpdateDriver(ROOT\\OMBRIN, C:\\drv\\a.inf, 0x00000000, reboot)"}));
     EXPECT_EQ(fake::output, "");
 }
 
 TEST_F(InstallRunTest, ClassInstallComesFirstWithForceCopyAndForceSetsTheInstallFlag) {
     EXPECT_EQ(RunWith({L"/f", L"/c", L"ROOT\\OMBRIN", L"C:\\drv\\a.inf"}), 0);
-    EXPECT_EQ(fake::calls, (Calls{"StandardOutputIsConsole", "FullPathName(C:\\drv\\a.inf)",
-                                  "InstallClass(C:\\drv\\a.inf, 0x02000000)",
-                                  "UpdateDriver(ROOT\\OMBRIN, C:\\drv\\a.inf, 0x00000001, reboot)"}));
+    EXPECT_EQ(fake::calls,
+              (Calls{"StandardOutputType", "FullPathName(C:\\drv\\a.inf)", "InstallClass(C:\\drv\\a.inf, 0x02000000)",
+                     "UpdateDriver(ROOT\\OMBRIN, C:\\drv\\a.inf, 0x00000001, reboot)"}));
     EXPECT_EQ(fake::output, "");
 }
 
@@ -54,10 +54,16 @@ TEST_F(InstallRunTest, PathThePlatformCannotResolveIsPassedAsGiven) {
     EXPECT_EQ(fake::CallsNamed("UpdateDriver"), (Calls{"UpdateDriver(H, , 0x00000000, reboot)"}));
 }
 
-TEST_F(InstallRunTest, AbsolutePathOf260CharactersOrMoreIsRefused) {
+TEST_F(InstallRunTest, PathShortenedWhenMadeAbsoluteReachesBothCallsWhole) {
+    EXPECT_EQ(RunWith({L"/c", L"H", L"C:\\drv\\.\\sub\\..\\a.inf"}), 0);
+    EXPECT_EQ(fake::CallsNamed("InstallClass"), (Calls{"InstallClass(C:\\drv\\a.inf, 0x02000000)"}));
+    EXPECT_EQ(fake::CallsNamed("UpdateDriver"), (Calls{"UpdateDriver(H, C:\\drv\\a.inf, 0x00000000, reboot)"}));
+}
+
+TEST_F(InstallRunTest, PathOf260CharactersOrMoreOnceMadeAbsoluteIsRefused) {
     // C:\work\ is 8 characters: 252 more make 260, 251 more make 259.
     EXPECT_EQ(RunWith({L"/c", L"H", std::wstring(252, L'r')}), -2);
-    EXPECT_EQ(fake::output, "Argument too long: at most 259 characters.\r\n" + kUsageBytes);
+    EXPECT_EQ(fake::output, "INF path too long once made absolute: at most 259 characters.\r\n" + kUsageBytes);
     EXPECT_TRUE(fake::CallsNamed("InstallClass").empty());
     EXPECT_TRUE(fake::CallsNamed("UpdateDriver").empty());
 
@@ -164,13 +170,95 @@ TEST_P(OutcomeTest, PrintsTheReportsAndGivesTheStatus) {
 INSTANTIATE_TEST_SUITE_P(Table, OutcomeTest, testing::ValuesIn(kOutcomeCases),
                          [](const testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.Name); });
 
+// Ctrl+C, Ctrl+Break or the console closing, while the given call is made.
+struct InterruptCase {
+    const char* Name;
+    std::vector<std::wstring> Arguments;
+    ombrin::platform::CallResult Class;
+    ombrin::platform::CallResult Update;
+    std::string During;
+    Calls InstallationCalls;  // the calls made, in order
+    std::string Output;       // written out in full although standard output is a file
+    int Status;
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.Name; }
+
+const InterruptCase kInterruptCases[] = {
+    {"BeforeAnyCall", {L"/c", L"H", L"C:\\a.inf"}, {true, 0}, {true, 0}, "StandardOutputType", {}, "", 1},
+    {"DuringClassInstallation",
+     {L"/c", L"H", L"C:\\a.inf"},
+     {true, 0},
+     {true, 0},
+     "InstallClass",
+     {"InstallClass"},
+     "",
+     1},
+    {"DuringFailingClassInstallation",
+     {L"/c", L"H", L"C:\\a.inf"},
+     {false, 2},
+     {true, 0},
+     "InstallClass",
+     {"InstallClass"},
+     kClassFailedFileNotFound,
+     1},
+    {"DuringUpdate",
+     {L"/c", L"H", L"C:\\a.inf"},
+     {true, 0},
+     {true, 0},
+     "UpdateDriver",
+     {"InstallClass", "UpdateDriver"},
+     "",
+     0},
+    {"DuringFailingUpdateNoPause",
+     {L"H", L"C:\\a.inf"},
+     {true, 0},
+     {false, 5},
+     "UpdateDriver",
+     {"UpdateDriver"},
+     kUpdateFailedAccessDenied,
+     1},
+    {"InThePause",
+     {L"H", L"C:\\a.inf"},
+     {true, 0},
+     {false, 0xE000020B},
+     "CountConsoleInput",
+     {"UpdateDriver"},
+     kUpdateFailedNoText + kPrompt,
+     1},
+};
+
+class InterruptTest : public InstallRunTest, public testing::WithParamInterface<InterruptCase> {};
+
+TEST_P(InterruptTest, FinishesTheCallInProgressStartsNoOtherAndWritesEverythingOut) {
+    const InterruptCase& c = GetParam();
+    fake::script.InstallClass = c.Class;
+    fake::script.UpdateDriver = c.Update;
+    fake::script.ConsoleOpens = true;  // no key is ever pressed
+    fake::script.InterruptDuring = c.During;
+    EXPECT_EQ(RunWith(c.Arguments), c.Status);
+    Calls made;
+    for (const std::string& call : fake::calls) {
+        for (const char* name : {"InstallClass", "UpdateDriver"}) {
+            if (call.rfind(name, 0) == 0) made.emplace_back(name);
+        }
+    }
+    EXPECT_EQ(made, c.InstallationCalls);
+    EXPECT_EQ(fake::output, c.Output);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InterruptTest, testing::ValuesIn(kInterruptCases),
+                         [](const testing::TestParamInfo<InterruptCase>& info) {
+                             return std::string(info.param.Name);
+                         });
+
 TEST_F(InstallRunTest, ReportReadsTheTextInEnglishAfterPrintingTheStatusLineAndReleasesItAfterPrinting) {
-    fake::script.StandardOutputIsConsole = true;
+    fake::script.StandardOutput = ombrin::platform::FileType::Character;
     fake::script.InstallClass = {false, 2};
     EXPECT_EQ(RunWith({L"/c", L"H", L"C:\\a.inf"}), 1);
     EXPECT_EQ(
         fake::calls,
-        (Calls{"StandardOutputIsConsole", "FullPathName(C:\\a.inf)", "InstallClass(C:\\a.inf, 0x02000000)", "Write(51)",
+        (Calls{"StandardOutputType", "FullPathName(C:\\a.inf)", "InstallClass(C:\\a.inf, 0x02000000)", "Write(51)",
                "LookUpSystemText(0x00000002, 0x00000409)", "Write(37)",
                "ReleaseSystemText(File not found.\\x{D}\\x{A})", "UpdateDriver(H, C:\\a.inf, 0x00000000, reboot)"}));
 }

@@ -11,6 +11,17 @@ namespace {
 using ombrin::IsKeyPress;
 using ombrin::platform::InputRecord;
 
+// Control-key state bits as the console documents them.
+constexpr uint32_t kRightAlt = 0x0001;
+constexpr uint32_t kLeftAlt = 0x0002;
+constexpr uint32_t kRightCtrl = 0x0004;
+constexpr uint32_t kLeftCtrl = 0x0008;
+constexpr uint32_t kShift = 0x0010;
+constexpr uint32_t kNumLock = 0x0020;
+constexpr uint32_t kScrollLock = 0x0040;
+constexpr uint32_t kCapsLock = 0x0080;
+constexpr uint32_t kEnhanced = 0x0100;
+
 std::set<uint16_t> Codes(std::initializer_list<std::pair<uint16_t, uint16_t>> ranges) {
     std::set<uint16_t> codes;
     for (auto [first, last] : ranges) {
@@ -28,22 +39,23 @@ struct ModifierCase {
 
 void PrintTo(const ModifierCase& c, std::ostream* os) { *os << c.Name; }
 
-const std::set<uint16_t> kAlt = Codes({{1, 28}, {30, 41}, {44, 53}, {59, 68}, {87, 88}});
-const std::set<uint16_t> kCtrl = Codes({{3, 3}, {15, 15}, {59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}});
-const std::set<uint16_t> kShift = Codes({{15, 15}, {59, 68}, {87, 88}});
-const std::set<uint16_t> kNone = Codes({{59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}});
+const std::set<uint16_t> kAltCodes = Codes({{1, 28}, {30, 41}, {44, 53}, {59, 68}, {87, 88}});
+const std::set<uint16_t> kCtrlCodes =
+    Codes({{3, 3}, {15, 15}, {59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}});
+const std::set<uint16_t> kShiftCodes = Codes({{15, 15}, {59, 68}, {87, 88}});
+const std::set<uint16_t> kNoModifierCodes = Codes({{59, 68}, {71, 73}, {75, 75}, {77, 77}, {79, 83}, {87, 88}});
 
 // Lock-key states never change the decision; Alt wins over Ctrl, Ctrl over Shift.
 const ModifierCase kModifierCases[] = {
-    {"None", 0, kNone},
-    {"NumAndCapsLock", 0x0020 | 0x0080, kNone},
-    {"Shift", ombrin::kShiftPressed, kShift},
-    {"LeftCtrl", ombrin::kLeftCtrlPressed, kCtrl},
-    {"RightCtrl", ombrin::kRightCtrlPressed, kCtrl},
-    {"CtrlShift", ombrin::kLeftCtrlPressed | ombrin::kShiftPressed, kCtrl},
-    {"LeftAlt", ombrin::kLeftAltPressed, kAlt},
-    {"RightAlt", ombrin::kRightAltPressed, kAlt},
-    {"AltCtrlShift", ombrin::kLeftAltPressed | ombrin::kRightCtrlPressed | ombrin::kShiftPressed, kAlt},
+    {"None", 0, kNoModifierCodes},
+    {"NumAndCapsLock", kNumLock | kCapsLock, kNoModifierCodes},
+    {"Shift", kShift, kShiftCodes},
+    {"LeftCtrl", kLeftCtrl, kCtrlCodes},
+    {"RightCtrl", kRightCtrl, kCtrlCodes},
+    {"CtrlShift", kLeftCtrl | kShift, kCtrlCodes},
+    {"LeftAlt", kLeftAlt, kAltCodes},
+    {"RightAlt", kRightAlt, kAltCodes},
+    {"AltCtrlShift", kLeftAlt | kRightCtrl | kShift, kAltCodes},
 };
 
 class ModifierTableTest : public testing::TestWithParam<ModifierCase> {};
@@ -65,32 +77,27 @@ INSTANTIATE_TEST_SUITE_P(Table, ModifierTableTest, testing::ValuesIn(kModifierCa
 
 TEST(KeyDecisionTest, EnhancedKeysAreTheKeypadEnterAndSlashAndTheNavigationBlock) {
     const std::set<uint16_t> enhanced{28, 53, 71, 72, 73, 75, 77, 79, 80, 81, 82, 83};
-    for (uint32_t modifiers : {0u, ombrin::kShiftPressed, ombrin::kLeftCtrlPressed, ombrin::kRightAltPressed}) {
+    for (uint32_t modifiers : {0u, kShift, kLeftCtrl, kRightAlt}) {
         for (uint16_t scan = 0; scan < 300; ++scan) {
-            EXPECT_EQ(IsKeyPress(fake::Key(scan, '\0', ombrin::kEnhancedKey | modifiers)), enhanced.count(scan) == 1)
+            EXPECT_EQ(IsKeyPress(fake::Key(scan, '\0', kEnhanced | modifiers)), enhanced.count(scan) == 1)
                 << "scan code " << scan << " modifiers " << modifiers;
         }
     }
     // Right Ctrl and right Alt on their own are enhanced keys that do not count.
-    EXPECT_FALSE(IsKeyPress(fake::Key(29, '\0', ombrin::kEnhancedKey | ombrin::kRightCtrlPressed)));
-    EXPECT_FALSE(IsKeyPress(fake::Key(56, '\0', ombrin::kEnhancedKey | ombrin::kRightAltPressed)));
+    EXPECT_FALSE(IsKeyPress(fake::Key(29, '\0', kEnhanced | kRightCtrl)));
+    EXPECT_FALSE(IsKeyPress(fake::Key(56, '\0', kEnhanced | kRightAlt)));
 }
 
 TEST(KeyDecisionTest, ModifierAndLockKeysAloneDoNotCount) {
     // Left Shift, right Shift, Ctrl, Alt, Caps Lock, Num Lock, Scroll Lock, each held with its own state.
-    const std::pair<uint16_t, uint32_t> keys[] = {{42, ombrin::kShiftPressed},
-                                                  {54, ombrin::kShiftPressed},
-                                                  {29, ombrin::kLeftCtrlPressed},
-                                                  {56, ombrin::kLeftAltPressed},
-                                                  {58, 0x0080},
-                                                  {69, 0x0020},
-                                                  {70, 0x0040}};
+    const std::pair<uint16_t, uint32_t> keys[] = {{42, kShift},    {54, kShift},   {29, kLeftCtrl},  {56, kLeftAlt},
+                                                  {58, kCapsLock}, {69, kNumLock}, {70, kScrollLock}};
     for (auto [scan, state] : keys) {
         EXPECT_FALSE(IsKeyPress(fake::Key(scan, '\0', state))) << "scan code " << scan;
         EXPECT_FALSE(IsKeyPress(fake::Key(scan, '\0', state, false))) << "scan code " << scan;
     }
     // Shift with a letter counts.
-    EXPECT_TRUE(IsKeyPress(fake::Key(30, 'A', ombrin::kShiftPressed)));
+    EXPECT_TRUE(IsKeyPress(fake::Key(30, 'A', kShift)));
 }
 
 TEST(KeyDecisionTest, RecordsOtherThanKeysNeverCount) {
@@ -116,16 +123,55 @@ TEST_F(KeyCheckTest, ConsoleThatCannotBeOpenedIsNeverRetried) {
     fake::script.ConsoleOpens = false;
     EXPECT_FALSE(ombrin::KeyPressPending(console));
     EXPECT_FALSE(ombrin::KeyPressPending(console));
-    EXPECT_EQ(fake::calls, std::vector<std::string>{"OpenConsoleInput"});
+    EXPECT_EQ(fake::calls, (std::vector<std::string>{"ConsoleHasWindow", "OpenConsoleInput"}));
+}
+
+TEST_F(KeyCheckTest, ConsoleWithoutAWindowIsNeverRead) {
+    // Its input device opens, but nobody can type into it.
+    fake::script.ConsoleHasWindow = false;
+    fake::script.Polls = {{true, 1, true, {kLetter}}};
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+    EXPECT_EQ(fake::calls, std::vector<std::string>{"ConsoleHasWindow"});
+}
+
+TEST_F(KeyCheckTest, PeekRefusedForManyRecordsIsRetriedWithHalfAsManyWithinTheCheck) {
+    std::vector<InputRecord> records(10, kMouse);
+    records[1] = kLetter;
+    fake::script.Polls = {{true, 10, true, records, -1, 3}};
+    EXPECT_TRUE(ombrin::KeyPressPending(console)) << fake::Log();
+    EXPECT_EQ(fake::CallsNamed("PeekConsoleRecords"),
+              (std::vector<std::string>{"PeekConsoleRecords(10)", "PeekConsoleRecords(5)", "PeekConsoleRecords(2)"}));
+    EXPECT_EQ(fake::CallsNamed("ReleasePeekedRecords").size(), 1u);
+
+    // A key behind the records one peek can hold is not seen in this round.
+    records[1] = kMouse;
+    records[4] = kLetter;
+    fake::script.Polls = {{true, 10, true, records, -1, 3}};
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+
+    // A smaller peek that reports more records than it asked for is not read.
+    records[0] = kLetter;
+    fake::script.Polls = {{true, 10, true, records, 3, 3}};
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+
+    // A peek refused down to one record ends the check without a key.
+    fake::calls.clear();
+    fake::script.Polls = {{true, 6, false, records}};
+    EXPECT_FALSE(ombrin::KeyPressPending(console));
+    EXPECT_EQ(fake::CallsNamed("PeekConsoleRecords"),
+              (std::vector<std::string>{"PeekConsoleRecords(6)", "PeekConsoleRecords(3)", "PeekConsoleRecords(1)"}));
+    EXPECT_TRUE(fake::CallsNamed("ReleasePeekedRecords").empty());
 }
 
 TEST_F(KeyCheckTest, ConsoleIsOpenedOnceAndEachPeekIsReleased) {
     fake::script.Polls = {{true, 1, true, {kMouse}}, {true, 2, true, {kMouse, kLetter}}};
     EXPECT_FALSE(ombrin::KeyPressPending(console));
     EXPECT_TRUE(ombrin::KeyPressPending(console));
-    EXPECT_EQ(fake::calls, (std::vector<std::string>{"OpenConsoleInput", "CountConsoleInput", "PeekConsoleRecords(1)",
-                                                     "ReleasePeekedRecords", "CountConsoleInput",
-                                                     "PeekConsoleRecords(2)", "ReleasePeekedRecords"}));
+    EXPECT_EQ(fake::calls,
+              (std::vector<std::string>{"ConsoleHasWindow", "OpenConsoleInput", "CountConsoleInput",
+                                        "PeekConsoleRecords(1)", "ReleasePeekedRecords", "CountConsoleInput",
+                                        "PeekConsoleRecords(2)", "ReleasePeekedRecords"}));
 }
 
 struct PollCase {
@@ -141,12 +187,12 @@ const PollCase kPollCases[] = {
     {"NothingPending", {true, 0, true, {}}, false},
     {"PeekFails", {true, 1, false, {kLetter}}, false},
     {"PeekReadsNothing", {true, 1, true, {kLetter}, 0}, false},
-    {"PeekReadsMoreThanAsked", {true, 1, true, {kLetter, kLetter}}, false},
+    {"PeekReadsMoreThanAsked", {true, 1, true, {kLetter}, 2}, false},
     {"PeekReadsFewerThanCounted", {true, 3, true, {kMouse, kLetter}}, true},
     {"OnlyNonKeyRecords", {true, 2, true, {kMouse, fake::Key(30, 'a', 0, false)}}, false},
-    {"KeyBehindOtherRecords", {true, 3, true, {kMouse, fake::Key(42, '\0', ombrin::kShiftPressed), kLetter}}, true},
+    {"KeyBehindOtherRecords", {true, 3, true, {kMouse, fake::Key(42, '\0', kShift), kLetter}}, true},
     {"FunctionKey", {true, 1, true, {fake::Key(63)}}, true},
-    {"EnhancedArrow", {true, 1, true, {fake::Key(72, '\0', ombrin::kEnhancedKey)}}, true},
+    {"EnhancedArrow", {true, 1, true, {fake::Key(72, '\0', kEnhanced)}}, true},
 };
 
 class KeyCheckPollTest : public KeyCheckTest, public testing::WithParamInterface<PollCase> {};
@@ -168,7 +214,7 @@ protected:
 
 TEST_F(PauseTest, PromptsThenWaitsThroughOtherRecordsUntilAKeyIsPressed) {
     fake::script.Polls = {{true, 0, true, {}},
-                          {true, 1, true, {fake::Key(42, '\0', ombrin::kShiftPressed)}},
+                          {true, 1, true, {fake::Key(42, '\0', kShift)}},
                           {true, 2, true, {kMouse, fake::Key(30, 'a', 0, false)}},
                           {false, 0, true, {}},
                           {true, 1, true, {fake::Key(88)}}};
@@ -181,7 +227,7 @@ TEST_F(PauseTest, PromptsThenWaitsThroughOtherRecordsUntilAKeyIsPressed) {
 }
 
 TEST_F(PauseTest, PromptIsOnAConsoleBeforeTheFirstCheck) {
-    fake::script.StandardOutputIsConsole = true;
+    fake::script.StandardOutput = ombrin::platform::FileType::Character;
     out = ombrin::OpenOutput();
     fake::script.Polls = {{true, 1, true, {kLetter}}};
     fake::calls.clear();
@@ -190,12 +236,26 @@ TEST_F(PauseTest, PromptIsOnAConsoleBeforeTheFirstCheck) {
     EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
 }
 
-TEST_F(PauseTest, WithoutAConsoleReturnsRightAfterThePrompt) {
-    fake::script.ConsoleOpens = false;
+TEST_F(PauseTest, WithoutAConsoleOrWithoutItsWindowReturnsRightAfterThePrompt) {
+    // No console at all; or a console without a window, whose input device opens.
+    for (const bool hasWindow : {true, false}) {
+        fake::Reset();
+        fake::script.ConsoleHasWindow = hasWindow;
+        fake::script.ConsoleOpens = !hasWindow;
+        ombrin::ConsoleInput fresh;
+        ombrin::Pause(out, fresh);
+        ombrin::Flush(out);
+        EXPECT_EQ(fake::output, "Any key to continue...\r\n");
+        EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
+    }
+}
+
+TEST_F(PauseTest, InterruptEndsTheWaitAtOnce) {
+    fake::script.InterruptDuring = "YieldTimeSlice";  // no key ever arrives
     ombrin::Pause(out, console);
     ombrin::Flush(out);
     EXPECT_EQ(fake::output, "Any key to continue...\r\n");
-    EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
+    EXPECT_EQ(fake::CallsNamed("YieldTimeSlice").size(), 1u);
 }
 
 }  // namespace

@@ -1,3 +1,7 @@
 #include "../command.h"
+#include "startup.h"
 
-int wmain(int argc, wchar_t** argv) { return ombrin::RunCommand(argc, argv); }
+int wmain(int argc, wchar_t** argv) {
+    ombrin::platform::PrepareProcess();
+    return ombrin::RunCommand(argc, argv);
+}

@@ -4,7 +4,10 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
+
 #include "../platform.h"
+#include "startup.h"
 
 namespace ombrin::platform {
 namespace {
@@ -16,13 +19,65 @@ using UpdateDriverFunction = BOOL(WINAPI*)(HWND, LPCWSTR, LPCWSTR, DWORD, PBOOL)
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
+// Set by the console control handler on its own thread, read by the main path.
+std::atomic<bool> interruptRequested{false};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            // The first request lets the call in progress finish. A second one is
+            // left to the platform's default, which ends the process at once: the
+            // way out of a call that never comes back.
+            return interruptRequested.exchange(true) ? FALSE : TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            // The process ends as soon as this returns: hold it (the platform
+            // allows a few seconds) while the main path writes out and ends.
+            interruptRequested.store(true);
+            Sleep(INFINITE);
+            return TRUE;
+        default:
+            // A log-off does not say whose; a program started by a service must
+            // not stop because some user logged off.
+            return TRUE;
+    }
+}
+
+// Finds `name` among kernel32's exports; null where this system lacks it.
+FARPROC Kernel32Function(const char* name) {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    return kernel32 != nullptr ? GetProcAddress(kernel32, name) : nullptr;
+}
+
+// Takes the generic function pointer GetProcAddress returns as the type it has;
+// the detour through void(*)() is the conversion both compilers accept quietly.
+template <typename Function>
+Function AsFunction(FARPROC address) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+// Libraries that a system library loads in turn follow the default search,
+// which would start in the executable's folder: restrict it to the system
+// directory where the system can (Windows 8, and 7 with its loader update).
+// Elsewhere at least the current directory is taken out of it.
+void RestrictLibrarySearch() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto restrict = AsFunction<SetDefaultDllDirectoriesFunction>(Kernel32Function("SetDefaultDllDirectories"));
+    if (restrict != nullptr&& restrict(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE) return;
+    SetDllDirectoryW(L"");
+}
+
 // The program runs elevated: its device-installation libraries come from the
 // system directory only, never from the executable's or the current directory.
 HMODULE LoadSystemLibrary(const wchar_t* name) {
-    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
-
-    // Systems without the search flag: name the file by its full system path.
+    // The search flags came with AddDllDirectory; a system without it may ignore
+    // them and search the executable's folder.
+    if (Kernel32Function("AddDllDirectory") != nullptr) {
+        return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    // Name the file by its full system path; with the altered search its own
+    // imports are looked up beside it first.
     wchar_t path[MAX_PATH];
     const UINT length = GetSystemDirectoryW(path, MAX_PATH);
     UINT nameLength = 0;
@@ -42,9 +97,7 @@ template <typename Function>
 Function FindSystemFunction(const wchar_t* library, const char* function) {
     HMODULE module = LoadSystemLibrary(library);
     if (module == nullptr) return nullptr;
-    // GetProcAddress returns a generic function pointer; the detour through
-    // void(*)() is the conversion both compilers accept without a warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, function)));
+    return AsFunction<Function>(GetProcAddress(module, function));
 }
 
 CallResult Judge(BOOL succeeded) {
@@ -53,6 +106,11 @@ CallResult Judge(BOOL succeeded) {
 }
 
 }  // namespace
+
+void PrepareProcess() {
+    RestrictLibrarySearch();
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
 
 CallResult InstallClass(const wchar_t* infPath, uint32_t flags) {
     const auto install = FindSystemFunction<InstallClassFunction>(L"setupapi.dll", "SetupDiInstallClassW");
@@ -84,10 +142,19 @@ const wchar_t* LookUpSystemText(uint32_t code, uint32_t language) {
 
 void ReleaseSystemText(const wchar_t* text) { LocalFree(const_cast<wchar_t*>(text)); }
 
-bool StandardOutputIsConsole() {
+FileType StandardOutputType() {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    return output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode) != FALSE;
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) return FileType::Unknown;
+    switch (GetFileType(output) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) {
+        case FILE_TYPE_DISK:
+            return FileType::Disk;
+        case FILE_TYPE_CHAR:
+            return FileType::Character;
+        case FILE_TYPE_PIPE:
+            return FileType::Pipe;
+        default:
+            return FileType::Unknown;
+    }
 }
 
 void WriteStandardOutput(const char* bytes, size_t count) {
@@ -101,6 +168,10 @@ void WriteStandardOutput(const char* bytes, size_t count) {
         count -= written;
     }
 }
+
+bool InterruptRequested() { return interruptRequested.load(); }
+
+bool ConsoleHasWindow() { return GetConsoleWindow() != nullptr; }
 
 bool OpenConsoleInput(ConsoleHandle* handle) {
     HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

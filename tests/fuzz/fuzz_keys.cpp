@@ -1,6 +1,6 @@
 // Fuzzes the key decision and the key check. Input: records of 8 bytes each
 // (type, flags, scan code, character, control-key state), followed by a byte that
-// scripts how the console answers the peek.
+// scripts how the console answers, and one with the most records a peek may ask for.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -51,7 +51,7 @@ bool ReferenceKeyPress(const ombrin::platform::InputRecord& record) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<ombrin::platform::InputRecord> records;
-    bool anyKeyPress = false;
+    std::vector<bool> keyPresses;
     size_t i = 0;
     for (; i + 8 <= size; i += 8) {
         const uint8_t* r = data + i;
@@ -63,10 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                    static_cast<uint32_t>(r[5] | r[6] << 8 | r[7] << 16)};
         const bool decided = ombrin::IsKeyPress(record);
         Require(decided == ReferenceKeyPress(record));
-        anyKeyPress = anyKeyPress || decided;
+        keyPresses.push_back(decided);
         records.push_back(record);
     }
     const uint8_t script = i < size ? data[i] : 0;
+    const uint8_t limit = i + 1 < size ? data[i + 1] : 0;
 
     // The key check over the same records, with the console answering as scripted.
     fake::Reset();
@@ -77,14 +78,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     poll.PeekSucceeds = (script & 4) == 0;
     poll.Records = records;
     if (script & 8) poll.ReportedCount = static_cast<int>(records.size()) + 1;  // more than asked
+    if (script & 16) poll.PeekLimit = limit;                                    // a console that refuses large peeks
     fake::script.Polls = {poll};
     ombrin::ConsoleInput console;
     const bool pending = ombrin::KeyPressPending(console);
-    const bool answered =
-        fake::script.ConsoleOpens && poll.CountSucceeds && poll.PeekSucceeds && !(script & 8) && !records.empty();
-    Require(pending == (answered && anyKeyPress));
-    // Whatever a successful peek handed over goes back.
-    const size_t peeks = fake::CallsNamed("PeekConsoleRecords").size();
-    Require(peeks <= 1 && fake::CallsNamed("ReleasePeekedRecords").size() == (poll.PeekSucceeds ? peeks : 0));
+
+    // A refused peek is asked again for half as many records, down to one; the
+    // first one granted decides, from the records it holds.
+    const bool reached = fake::script.ConsoleOpens && poll.CountSucceeds && !records.empty();
+    size_t asked = records.size();
+    size_t peeks = reached ? 1 : 0;
+    while (reached && asked > 1 && (!poll.PeekSucceeds || asked > poll.PeekLimit)) {
+        asked /= 2;
+        ++peeks;
+    }
+    const bool granted = reached && poll.PeekSucceeds && asked <= poll.PeekLimit;
+    bool keyInGranted = false;
+    for (size_t k = 0; granted && k < asked; ++k) keyInGranted = keyInGranted || keyPresses[k];
+    Require(pending == (granted && !(script & 8) && keyInGranted));
+    // Whatever a granted peek handed over goes back.
+    Require(fake::CallsNamed("PeekConsoleRecords").size() == peeks);
+    Require(fake::CallsNamed("ReleasePeekedRecords").size() == (granted ? 1 : 0));
     return 0;
 }

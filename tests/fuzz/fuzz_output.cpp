@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     fake::Reset();
-    fake::script.StandardOutputIsConsole = console;
+    fake::script.StandardOutput = console ? ombrin::platform::FileType::Character : ombrin::platform::FileType::Pipe;
     ombrin::Output out = ombrin::OpenOutput();
     std::string expected;
     auto messageDone = [&] {
