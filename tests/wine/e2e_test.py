@@ -7,6 +7,7 @@ newdev.dll of the tests' own in the prefix's system32, which logs what it receiv
 """
 
 import os
+import re
 import shutil
 import sys
 import time
@@ -146,6 +147,18 @@ class FailureReportTest(StandInPrefixTest):
         self.assertEqual(self.run_ombrin(["H", "x.inf"], update_error=5, timeout=30),
                          (1, UPDATE_ACCESS_DENIED + PROMPT))
 
+    def test_a_start_without_a_console_window_ends_at_once_with_the_report_and_prompt_in_the_log(self):
+        # As a deployment agent starts it: CREATE_NO_WINDOW, input from NUL, output to a log, no "/s".
+        log = os.path.join(self.prefix.work, "agent.log")
+        env = dict(self.env, OMBRIN_STANDIN_UPDATE_ERROR="5")
+        status, text = self.prefix.run(helper("console_driver.exe"),
+                                       ["hidden", "--stdout", self.prefix.windows_path(log), OMBRIN, "H", "x.inf"],
+                                       extra_env=env, timeout=60)
+        self.assertEqual(status, 0, text)
+        self.assertIn(b"driver: exit status 1\r\n", text)
+        with open(log, "rb") as written:
+            self.assertEqual(written.read(), UPDATE_ACCESS_DENIED + PROMPT)
+
     def test_a_restart_request_is_not_reported(self):
         self.env["OMBRIN_STANDIN_REBOOT"] = "1"
         self.assertEqual(self.run_ombrin(["H", "x.inf"]), (0, b""))
@@ -181,37 +194,105 @@ class PauseInConsoleTest(StandInPrefixTest):
             self.assertEqual(written.read(), UPDATE_ACCESS_DENIED + PROMPT)
 
 
+class InterruptTest(StandInPrefixTest):
+    """Ctrl+C sent to the console by a driver program, with the program's output going to a file."""
+
+    def interrupt(self, action, args, **env):
+        """Returns the program's exit status, the bytes it wrote, and what the driver said."""
+        self.clear_log()
+        output = os.path.join(self.prefix.work, "output-%s.txt" % self._testMethodName)
+        status, text = self.prefix.run_in_terminal(
+            helper("console_driver.exe"), [action, "--stdout", self.prefix.windows_path(output), OMBRIN] + args,
+            extra_env=dict(self.env, **env))
+        self.assertNotIn("driver: FAILED", text, text)
+        self.assertEqual(status, 0, text)
+        with open(output, "rb") as written:
+            return int(re.search(r"driver: exit status (-?\d+)", text).group(1)), written.read(), text
+
+    def test_ctrl_c_during_the_update_lets_it_finish_then_writes_everything_out_without_the_pause(self):
+        cases = [("5", UPDATE_ACCESS_DENIED, 1), (None, b"", 0)]
+        for error, report, expected_status in cases:
+            with self.subTest(update_error=error):
+                env = {"OMBRIN_STANDIN_DELAY_MS": "5000"}
+                if error is not None:
+                    env["OMBRIN_STANDIN_UPDATE_ERROR"] = error
+                status, written, _ = self.interrupt("ctrl-c", ["H", "x.inf"], **env)
+                self.assertEqual((status, written), (expected_status, report))
+                self.assertEqual(self.calls("done"), [["update"]])
+
+    def test_ctrl_c_in_the_pause_ends_it_and_writes_the_report_and_prompt(self):
+        status, written, _ = self.interrupt("ctrl-c", ["H", "x.inf"], OMBRIN_STANDIN_UPDATE_ERROR="5")
+        self.assertEqual((status, written), (1, UPDATE_ACCESS_DENIED + PROMPT))
+
+    def test_a_second_ctrl_c_ends_the_program_at_once(self):
+        _, _, text = self.interrupt("ctrl-c-twice", ["H", "x.inf"], OMBRIN_STANDIN_DELAY_MS="20000")
+        ended_after = int(re.search(r"driver: ended (\d+) ms after the last Ctrl\+C", text).group(1))
+        self.assertLess(ended_after, 3000, text)
+        self.assertEqual(self.calls("done"), [])
+
+
 class PlantedLibraryTest(unittest.TestCase):
-    """Copies that would log their loading sit beside the executable and in the current directory."""
+    """Copies that would log their loading sit beside the executable (and in the current directory)."""
 
-    def test_only_the_system_directorys_libraries_are_loaded(self):
-        prefix = Prefix()
-        self.addCleanup(prefix.close)
-        app = os.path.join(prefix.root, "app")
-        os.mkdir(app)
-        shutil.copy(OMBRIN, app)
-        for folder in [prefix.system32(), app, prefix.work]:
-            for name in ["newdev.dll", "setupapi.dll"]:
-                shutil.copy(helper("standin.dll"), os.path.join(folder, name))
-        shutil.copy(helper("naive_load.exe"), app)
+    def plant(self, names):
+        """A clean prefix with Ombrin.exe and the naive loader in a folder of their own, and the
+        stand-in there under each of `names`."""
+        self.prefix = Prefix()
+        self.addCleanup(self.prefix.close)
+        self.app = os.path.join(self.prefix.root, "app")
+        os.mkdir(self.app)
+        for program in [OMBRIN, helper("naive_load.exe")]:
+            shutil.copy(program, self.app)
+        for name in names:
+            shutil.copy(helper("standin.dll"), os.path.join(self.app, name))
         # Native before builtin: a search that looked beside the executable would load the copy there.
-        env = {"WINEDLLOVERRIDES": "newdev,setupapi=n,b;mscoree,mshtml="}
+        self.env = {"WINEDLLOVERRIDES": ",".join(os.path.splitext(n)[0] for n in names) + "=n,b;mscoree,mshtml="}
 
-        def loaded(name, program, args):
-            log = os.path.join(prefix.work, name)
-            env["OMBRIN_STANDIN_LOG"] = prefix.windows_path(log)
-            result = prefix.run(os.path.join(app, program), args, extra_env=env)
-            with open(log, encoding="utf-8") as lines:
-                paths = {line.split("|")[1].strip().lower() for line in lines if line.startswith("loaded|")}
-            return result, paths
+    def loaded(self, log_name, program, args):
+        """Runs a program of the app folder; returns its result and the stand-in copies it loaded."""
+        log = os.path.join(self.prefix.work, log_name)
+        env = dict(self.env, OMBRIN_STANDIN_LOG=self.prefix.windows_path(log))
+        result = self.prefix.run(os.path.join(self.app, program), args, extra_env=env)
+        if not os.path.exists(log):
+            return result, set()
+        with open(log, encoding="utf-8") as lines:
+            return result, {line.split("|")[1].strip().lower() for line in lines if line.startswith("loaded|")}
+
+    def planted(self, name):
+        return self.prefix.windows_path(os.path.join(self.app, name)).lower()
+
+    def test_the_installation_libraries_come_from_the_system_directory_only(self):
+        names = ["newdev.dll", "setupapi.dll"]
+        self.plant(names)
+        for folder in [self.prefix.system32(), self.prefix.work]:
+            for name in names:
+                shutil.copy(helper("standin.dll"), os.path.join(folder, name))
 
         # The control: the default search does pick up the copy beside the program.
-        _, paths = loaded("naive.log", "naive_load.exe", ["newdev.dll"])
-        self.assertIn(prefix.windows_path(os.path.join(app, "newdev.dll")).lower(), paths)
+        _, paths = self.loaded("naive.log", "naive_load.exe", ["newdev.dll"])
+        self.assertIn(self.planted("newdev.dll"), paths)
 
-        result, paths = loaded("ombrin.log", "Ombrin.exe", ["/c", "H", "x.inf"])
+        result, paths = self.loaded("ombrin.log", "Ombrin.exe", ["/c", "H", "x.inf"])
         self.assertEqual(result, (0, b""))
         self.assertEqual(paths, {"c:\\windows\\system32\\newdev.dll", "c:\\windows\\system32\\setupapi.dll"})
+
+    def test_what_system_libraries_load_in_turn_during_a_real_installation_is_not_planted(self):
+        # Names of libraries that Wine's device installation loads on its way (zlib1.dll, which Wine
+        # also looks for, is no Windows system library).
+        self.plant(["imm32.dll", "uxtheme.dll"])
+        status, output = self.prefix.run(helper("make_device.exe"), [SAMPLE_ID])
+        self.assertEqual(status, 0, output)
+        inf = self.prefix.windows_path(os.path.join(SAMPLE, "ombrin_sample.inf"))
+
+        _, paths = self.loaded("naive.log", "naive_load.exe", ["imm32.dll"])
+        self.assertIn(self.planted("imm32.dll"), paths)
+
+        result, paths = self.loaded("ombrin.log", "Ombrin.exe", ["/c", SAMPLE_ID, inf])
+        self.assertEqual(result, (0, b""))
+        self.assertEqual(paths, set())
+        _, state = self.prefix.run(helper("show_state.exe"), [SAMPLE_CLASS, SAMPLE_ID])
+        self.assertIn(b'    InfSection = "OmbrinSample_Install"\r\n', state)
+        self.assertIn(b"OmbrinClassNote", state)
 
 
 class BatchCallerTest(StandInPrefixTest):

@@ -1,10 +1,17 @@
-// Test helper, run in a console (under a pseudo-terminal): starts a program in
-// the same console, feeds the console input records that must not end a wait
-// for a key, then one key press, and checks that the program kept waiting, then
-// ended, and that the key press is still pending afterwards.
-// Usage: console_driver letter|f5|arrow [--stdout FILE] PROGRAM [ARGUMENTS...]
+// Test helper: starts a program and acts on it as an operator or a deployment
+// tool would. Usage: console_driver ACTION [--stdout FILE] PROGRAM [ARGUMENTS...]
+//   letter|f5|arrow  (in a console, under a pseudo-terminal) feeds the console
+//                    input records that must not end a wait for a key, then one
+//                    key press; checks that the program kept waiting, then ended,
+//                    and that the key press is still pending afterwards.
+//   ctrl-c|ctrl-c-twice  (in a console) sends Ctrl+C to the console while the
+//                    program runs, once or twice; checks that it ended and says
+//                    how long after the last Ctrl+C.
+//   hidden           starts the program in a new console without a window
+//                    (CREATE_NO_WINDOW), standard input from NUL; checks that it
+//                    ends on its own.
 // With --stdout the program's standard output goes to FILE, which must stay
-// empty while the program waits.
+// empty while the program waits for a key.
 // Prints "driver: ..." lines and exits 0 when every check held.
 #include <windows.h>
 #include <cstdio>
@@ -50,75 +57,33 @@ LONGLONG FileSize(const wchar_t* path) {
     return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-}  // namespace
+// Waits up to 15 s for the end, prints the exit status; false when it did not end.
+bool AwaitEnd(HANDLE process) {
+    const bool ended = WaitForSingleObject(process, 15000) == WAIT_OBJECT_0;
+    Check(ended, "ends");
+    if (!ended) TerminateProcess(process, 99);
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    std::printf("driver: exit status %ld\n", static_cast<long>(status));
+    return ended;
+}
 
-int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::fwprintf(stderr, L"usage: console_driver letter|f5|arrow [--stdout FILE] PROGRAM [ARGUMENTS...]\n");
-        return 2;
-    }
-    INPUT_RECORD key;
-    if (std::wcscmp(argv[1], L"letter") == 0) {
-        key = KeyRecord(true, 'Q', 16, L'q', 0);
-    } else if (std::wcscmp(argv[1], L"f5") == 0) {
-        key = KeyRecord(true, VK_F5, 63, 0, 0);
-    } else {
-        key = KeyRecord(true, VK_UP, 72, 0, ENHANCED_KEY);
-    }
-    int next = 2;
-    const wchar_t* outputFile = nullptr;
-    if (std::wcscmp(argv[next], L"--stdout") == 0) {
-        outputFile = argv[next + 1];
-        next += 2;
-    }
-    std::wstring commandLine;
-    for (int i = next; i < argc; ++i) commandLine += (i > next ? L" " : L"") + Quote(argv[i]);
-
-    HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-    if (input == INVALID_HANDLE_VALUE) {
-        std::printf("driver: FAILED: no console input (%lu)\n", GetLastError());
-        return 1;
-    }
-    FlushConsoleInputBuffer(input);
-
-    STARTUPINFOW startup = {sizeof startup};
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (outputFile != nullptr) {
-        file = CreateFileW(outputFile, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = file;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    }
-    PROCESS_INFORMATION process;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        std::printf("driver: FAILED: cannot start the program (%lu)\n", GetLastError());
-        return 1;
-    }
-    Sleep(2000);
-    Check(Running(process.hProcess), "waits after the prompt");
-
+// Shift alone, a key release, a mouse move and a focus change, then the key
+// press; the program must wait through the first four.
+void PressKey(HANDLE input, HANDLE process, const INPUT_RECORD& key, const wchar_t* outputFile) {
     INPUT_RECORD noise[4] = {KeyRecord(true, VK_SHIFT, 42, 0, SHIFT_PRESSED), KeyRecord(false, 'A', 30, L'a', 0)};
     noise[2].EventType = MOUSE_EVENT;
     noise[2].Event.MouseEvent.dwEventFlags = MOUSE_MOVED;
     noise[3].EventType = FOCUS_EVENT;
     noise[3].Event.FocusEvent.bSetFocus = TRUE;
     DWORD written = 0;
-    // Shift alone, a key release, a mouse move and a focus change.
     Check(WriteConsoleInputW(input, noise, 4, &written) && written == 4, "other records written");
     Sleep(1500);
-    Check(Running(process.hProcess), "keeps waiting through other records");
+    Check(Running(process), "keeps waiting through other records");
     if (outputFile != nullptr) Check(FileSize(outputFile) == 0, "output file empty while waiting");
 
     Check(WriteConsoleInputW(input, &key, 1, &written) && written == 1, "key press written");
-    const bool ended = WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0;
-    Check(ended, "ends after the key press");
-    if (!ended) TerminateProcess(process.hProcess, 99);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    std::printf("driver: exit status %ld\n", static_cast<long>(status));
+    AwaitEnd(process);
 
     INPUT_RECORD pending[64];
     DWORD count = 0;
@@ -131,6 +96,95 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     Check(found, "key press still pending");
+}
+
+// Ctrl+C reaches every process of the console; this one ignores it from now on
+// (set after the start, or the program would inherit the setting).
+void SendCtrlC(HANDLE process, int times) {
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    for (int i = 0; i < times; ++i) {
+        if (i > 0) Sleep(300);
+        Check(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != FALSE, "Ctrl+C sent");
+    }
+    const ULONGLONG sent = GetTickCount64();
+    if (AwaitEnd(process)) {
+        std::printf("driver: ended %llu ms after the last Ctrl+C\n", GetTickCount64() - sent);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        std::fwprintf(stderr, L"usage: console_driver ACTION [--stdout FILE] PROGRAM [ARGUMENTS...]\n");
+        return 2;
+    }
+    const std::wstring action = argv[1];
+    const bool keyAction = action == L"letter" || action == L"f5" || action == L"arrow";
+    int next = 2;
+    const wchar_t* outputFile = nullptr;
+    if (std::wcscmp(argv[next], L"--stdout") == 0) {
+        outputFile = argv[next + 1];
+        next += 2;
+    }
+    std::wstring commandLine;
+    for (int i = next; i < argc; ++i) commandLine += (i > next ? L" " : L"") + Quote(argv[i]);
+
+    HANDLE input = INVALID_HANDLE_VALUE;
+    if (keyAction) {
+        input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+        if (input == INVALID_HANDLE_VALUE) {
+            std::printf("driver: FAILED: no console input (%lu)\n", GetLastError());
+            return 1;
+        }
+        FlushConsoleInputBuffer(input);
+    }
+
+    STARTUPINFOW startup = {sizeof startup};
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE nul = INVALID_HANDLE_VALUE;
+    DWORD creation = 0;
+    if (outputFile != nullptr) {
+        file = CreateFileW(outputFile, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = file;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
+    if (action == L"hidden") {
+        // As a deployment agent starts a tool: no window, input from NUL.
+        creation = CREATE_NO_WINDOW;
+        nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                          nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nul;
+        startup.hStdError = nul;
+        if (outputFile == nullptr) startup.hStdOutput = nul;
+    }
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, creation, nullptr, nullptr, &startup,
+                        &process)) {
+        std::printf("driver: FAILED: cannot start the program (%lu)\n", GetLastError());
+        return 1;
+    }
+
+    if (action == L"hidden") {
+        AwaitEnd(process.hProcess);
+    } else {
+        Sleep(2000);
+        Check(Running(process.hProcess), "still running after 2 s");
+        if (keyAction) {
+            INPUT_RECORD key = action == L"letter" ? KeyRecord(true, 'Q', 16, L'q', 0)
+                               : action == L"f5"   ? KeyRecord(true, VK_F5, 63, 0, 0)
+                                                   : KeyRecord(true, VK_UP, 72, 0, ENHANCED_KEY);
+            PressKey(input, process.hProcess, key, outputFile);
+        } else {
+            SendCtrlC(process.hProcess, action == L"ctrl-c-twice" ? 2 : 1);
+        }
+    }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     return failures == 0 ? 0 : 1;
 }

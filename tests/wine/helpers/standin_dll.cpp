@@ -5,6 +5,8 @@
 //   OMBRIN_STANDIN_UPDATE_ERROR hex code the driver update fails with; unset: success
 //   OMBRIN_STANDIN_CLASS_ERROR  hex code the class installation fails with; unset: success
 //   OMBRIN_STANDIN_REBOOT       "1": the driver update sets the reboot flag
+//   OMBRIN_STANDIN_DELAY_MS     milliseconds each call takes before it answers; the
+//                               log gets "done|update" or "done|class" when it does
 #include <windows.h>
 #include <cwchar>
 
@@ -28,9 +30,14 @@ void Log(const wchar_t* line) {
     CloseHandle(file);
 }
 
-// Fails with the code named by `variable`, or succeeds when it is unset.
-BOOL Answer(const wchar_t* variable) {
+// Takes as long as the environment says, then fails with the code named by
+// `variable`, or succeeds when it is unset.
+BOOL Answer(const wchar_t* variable, const wchar_t* doneLine) {
     wchar_t text[32];
+    if (GetEnvironmentVariableW(L"OMBRIN_STANDIN_DELAY_MS", text, 32) != 0) {
+        Sleep(static_cast<DWORD>(std::wcstoul(text, nullptr, 10)));
+        Log(doneLine);
+    }
     if (GetEnvironmentVariableW(variable, text, 32) == 0) return TRUE;
     SetLastError(static_cast<DWORD>(std::wcstoul(text, nullptr, 16)));
     return FALSE;
@@ -58,7 +65,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI
     Log(line);
     wchar_t reboot[4];
     if (rebootRequired && GetEnvironmentVariableW(L"OMBRIN_STANDIN_REBOOT", reboot, 4) != 0) *rebootRequired = TRUE;
-    return Answer(L"OMBRIN_STANDIN_UPDATE_ERROR");
+    return Answer(L"OMBRIN_STANDIN_UPDATE_ERROR", L"done|update");
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI
@@ -67,5 +74,5 @@ extern "C" __declspec(dllexport) BOOL WINAPI
     std::swprintf(line, 1024, L"class|%ls|0x%08lX|window:%ls|queue:%ls", infPath ? infPath : L"(null)", flags,
                   window ? L"set" : L"null", queue ? L"set" : L"null");
     Log(line);
-    return Answer(L"OMBRIN_STANDIN_CLASS_ERROR");
+    return Answer(L"OMBRIN_STANDIN_CLASS_ERROR", L"done|class");
 }
