@@ -21,14 +21,19 @@ ombrin_install_missing() {
     apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 }
 
-# Configures and builds one CMake preset of the project.
+# Configures and builds one CMake preset of the project; further arguments go to
+# the build (such as --target NAME).
 ombrin_build() {
-    (cd "$OMBRIN_ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$(nproc)")
+    local preset=$1
+    shift
+    (cd "$OMBRIN_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$(nproc)" "$@")
 }
 
-# Runs the tests of one CMake preset.
+# Runs the tests of one CMake preset; further arguments go to ctest (such as -R).
 ombrin_ctest() {
-    (cd "$OMBRIN_ROOT" && ctest --preset "$1")
+    local preset=$1
+    shift
+    (cd "$OMBRIN_ROOT" && ctest --preset "$preset" "$@")
 }
 
 # Runs each fuzz target of the sanitize build for $1 seconds, starting from a

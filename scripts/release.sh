@@ -22,10 +22,10 @@ if [ -n "$(git -C "$OMBRIN_ROOT" status --porcelain --untracked-files=no 2>/dev/
 fi
 
 echo "== Building Ombrin.exe"
-(cd "$OMBRIN_ROOT" && cmake --preset mingw >/dev/null && cmake --build --preset mingw --target Ombrin)
+ombrin_build mingw --target Ombrin
 
 echo "== Checking it"
-(cd "$OMBRIN_ROOT" && ctest --preset mingw -R '^(executable_metadata|wine_smoke)$')
+ombrin_ctest mingw -R '^(executable_metadata|wine_smoke)$'
 
 echo "== Packaging"
 rm -rf "$OMBRIN_ROOT/dist"
