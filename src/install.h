@@ -2,7 +2,7 @@
 // report for each failed call, and the pause after a failed update.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "arguments.h"
 #include "output.h"

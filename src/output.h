@@ -4,8 +4,8 @@
 // blocks of 4096, the last block when the program ends.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 namespace ombrin {
 

@@ -1,8 +1,5 @@
 #include "pause.h"
 
-#include <algorithm>
-#include <iterator>
-
 namespace ombrin {
 namespace {
 
@@ -21,18 +18,28 @@ constexpr ScanRange kPlainKeys[] = {{59, 68}, {71, 73}, {75, 75}, {77, 77}, {79,
 // With the enhanced-key flag: keypad Enter and slash, and the navigation block.
 constexpr uint16_t kEnhancedScanCodes[] = {28, 53, 71, 72, 73, 75, 77, 79, 80, 81, 82, 83};
 
+// Plain loops, not <algorithm>: the program builds without the C++ library
+// (Debian has none for Windows on ARM64).
 template <size_t N>
 bool InRanges(const ScanRange (&ranges)[N], uint16_t scanCode) {
-    return std::any_of(std::begin(ranges), std::end(ranges), [scanCode](const ScanRange& range) {
-        return scanCode >= range.First && scanCode <= range.Last;
-    });
+    for (const ScanRange& range : ranges) {
+        // cppcheck-suppress useStlAlgorithm
+        if (scanCode >= range.First && scanCode <= range.Last) return true;
+    }
+    return false;
+}
+
+template <size_t N>
+bool Contains(const uint16_t (&codes)[N], uint16_t scanCode) {
+    for (const uint16_t code : codes) {
+        // cppcheck-suppress useStlAlgorithm
+        if (code == scanCode) return true;
+    }
+    return false;
 }
 
 bool IsExtendedKey(uint16_t scanCode, uint32_t controlKeyState) {
-    if ((controlKeyState & kEnhancedKey) != 0) {
-        return std::find(std::begin(kEnhancedScanCodes), std::end(kEnhancedScanCodes), scanCode) !=
-               std::end(kEnhancedScanCodes);
-    }
+    if ((controlKeyState & kEnhancedKey) != 0) return Contains(kEnhancedScanCodes, scanCode);
     if ((controlKeyState & (kLeftAltPressed | kRightAltPressed)) != 0) return InRanges(kAltKeys, scanCode);
     if ((controlKeyState & (kLeftCtrlPressed | kRightCtrlPressed)) != 0) return InRanges(kCtrlKeys, scanCode);
     if ((controlKeyState & kShiftPressed) != 0) return InRanges(kShiftKeys, scanCode);
@@ -53,11 +60,23 @@ bool IsKeyPress(const platform::InputRecord& record) {
     return record.AsciiChar != '\0' || IsExtendedKey(record.ScanCode, record.ControlKeyState);
 }
 
+bool PersonCanType() {
+    // A hidden window is fine: a pseudo-console's window is hidden, yet a person
+    // types there.
+    const platform::WindowHandle window = platform::ConsoleWindow();
+    return window != nullptr && platform::IsLiveWindow(window) && platform::WindowStationVisible();
+}
+
+void AcknowledgeInterrupt() {
+    static constexpr char kStopping[] = "Stopping after the call in progress; press Ctrl+C again to end at once.\r\n";
+    if (PersonCanType()) platform::WriteConsoleDevice(kStopping, sizeof kStopping - 1);
+}
+
 bool KeyPressPending(ConsoleInput& console) {
     if (console.State == ConsoleState::NotOpened) {
-        // Nobody can press a key in a console without a window (one made for a
-        // service, or with CREATE_NO_WINDOW), though its input device opens.
-        const bool usable = platform::ConsoleHasWindow() && platform::OpenConsoleInput(&console.Handle);
+        // Where nobody can press a key the input device may still open (a console
+        // made with CREATE_NO_WINDOW, or for a service); it is never read there.
+        const bool usable = PersonCanType() && platform::OpenConsoleInput(&console.Handle);
         console.State = usable ? ConsoleState::Open : ConsoleState::Unavailable;
     }
     if (console.State != ConsoleState::Open) return false;
@@ -80,6 +99,9 @@ bool KeyPressPending(ConsoleInput& console) {
 
 void Pause(Output& out, ConsoleInput& console) {
     Print(out, L"Any key to continue...\n");
+    // An agent that gives up waiting ends the program with TerminateProcess, which
+    // runs none of its code: the report and the prompt must be in its log by then.
+    Flush(out);
     while (!platform::InterruptRequested() && !KeyPressPending(console)) {
         if (console.State == ConsoleState::Unavailable) return;
         platform::YieldTimeSlice();

@@ -30,14 +30,27 @@ struct ConsoleInput {
     platform::ConsoleHandle Handle = nullptr;
 };
 
+// Whether a person could press a key in this console: it has a window, that
+// handle is a window, and it sits on a window station somebody sees. A service's
+// console, or that of a task run without a logged-on user, has a window that no
+// one can reach.
+bool PersonCanType();
+
+// Called once, by the console control handler on its own thread, at the first
+// Ctrl+C or Ctrl+Break: where a person could type, tells them on the console
+// itself that the program stops after the call in progress. Standard output is
+// left alone, so captured output stays as it is.
+void AcknowledgeInterrupt();
+
 // Whether a key press is pending among the records the console hands over.
 // Never blocks and never removes input; false whenever the console cannot be
 // read.
 bool KeyPressPending(ConsoleInput& console);
 
-// Prints the prompt and polls until a key press is pending or an interrupt is
-// requested. Without a console, or in one without a window, no key can ever
-// arrive, so it returns at once after the prompt.
+// Prints the prompt, writes out everything held for a file or pipe, and polls
+// until a key press is pending or an interrupt is requested. Where no person can
+// type (see PersonCanType) or there is no console, no key can ever arrive, so it
+// returns at once after the prompt.
 void Pause(Output& out, ConsoleInput& console);
 
 }  // namespace ombrin

@@ -3,8 +3,8 @@
 // fake in the tests; the logic never sees a Windows type.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 namespace ombrin::platform {
 
@@ -64,8 +64,21 @@ struct PeekedRecords {
     void* Block;
 };
 
-// GetConsoleWindow() is not null: somebody could press a key in this console.
-bool ConsoleHasWindow();
+using WindowHandle = void*;
+
+// GetConsoleWindow(): the console's window, null where the console has none.
+WindowHandle ConsoleWindow();
+// IsWindow() from user32, loaded from the system directory: Windows 10 1809 hands
+// a CREATE_NO_WINDOW process a handle that is no window. False when user32 or the
+// function cannot be had.
+bool IsLiveWindow(WindowHandle window);
+// GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS) from user32
+// gives WSF_VISIBLE: the process's window station is one a person sees, not a
+// service's or that of a task run without a logged-on user. False when unknown.
+bool WindowStationVisible();
+// Writes bytes to the console device itself ("CONOUT$"), never to standard output
+// or standard error; nothing when there is no console.
+void WriteConsoleDevice(const char* bytes, size_t count);
 // CreateFileW("CONIN$", read and write, shared for both, open existing).
 bool OpenConsoleInput(ConsoleHandle* handle);
 // GetNumberOfConsoleInputEvents.

@@ -18,6 +18,7 @@ struct SortCase {
     std::wstring HardwareId;  // checked when the request is complete
     std::wstring FullInfPath;
     bool Force, Silent, Class;
+    std::wstring Program = L"/f";  // element 0, the program's name: never a switch, never measured
 };
 
 void PrintTo(const SortCase& c, std::ostream* os) { *os << c.Name; }
@@ -63,13 +64,15 @@ const SortCase kSortCases[] = {
     {"TooLongPath", {L"H", k260 + L"y"}, SortOutcome::ArgumentTooLong, L"", L"", false, false, false},
     {"TooLongDroppedMiddleText", {L"A", k260, L"C"}, SortOutcome::ArgumentTooLong, L"", L"", false, false, false},
     {"TooLongAloneWithSwitches", {L"/f", k260}, SortOutcome::ArgumentTooLong, L"", L"", false, false, false},
+    // Started from a folder path of 260 characters or more.
+    {"LongProgramName", {L"H", L"I"}, SortOutcome::Complete, L"H", L"I", false, false, false, k260 + L"\\Ombrin.exe"},
 };
 
 class SortArgumentsTest : public testing::TestWithParam<SortCase> {};
 
 TEST_P(SortArgumentsTest, GivesTheOutcomeAndRequest) {
     const SortCase& c = GetParam();
-    std::vector<const wchar_t*> argv{L"/f"};  // element 0 is the program's name, never a switch
+    std::vector<const wchar_t*> argv{c.Program.c_str()};
     for (const std::wstring& argument : c.Arguments) argv.push_back(argument.c_str());
     InstallRequest request;
     ASSERT_EQ(ombrin::SortArguments(static_cast<int>(argv.size()), argv.data(), request), c.Outcome);

@@ -10,6 +10,7 @@ namespace fake {
 Script script;
 std::vector<std::string> calls;
 std::string output;
+std::string consoleDevice;
 int outstandingTexts = 0;
 int longestPlatformText = 0;
 
@@ -91,6 +92,7 @@ void Reset() {
     script = Script{};
     calls.clear();
     output.clear();
+    consoleDevice.clear();
     outstandingTexts = 0;
     longestPlatformText = 0;
     yields = 0;
@@ -137,7 +139,13 @@ CallResult UpdateDriver(const wchar_t* hardwareId, const wchar_t* infPath, uint3
 
 uint32_t FullPathName(const wchar_t* path, wchar_t* out, uint32_t capacity) {
     fake::Record("FullPathName(" + fake::PlatformText(path) + ")");
-    if (script.FullPathFails) return 0;
+    if (script.FullPathFails) {
+        // What a failed call leaves in the buffer is not defined: leave something a
+        // caller that used it anyway would pass on.
+        const std::wstring junk = L"(unresolved)";
+        if (capacity > junk.size()) std::copy_n(junk.c_str(), junk.size() + 1, out);
+        return 0;
+    }
     const std::wstring full = fake::ResolvePath(path);
     if (full.size() + 1 > capacity) return static_cast<uint32_t>(full.size() + 1);
     for (size_t i = 0; i <= full.size(); ++i) out[i] = full.c_str()[i];
@@ -170,9 +178,25 @@ void WriteStandardOutput(const char* bytes, size_t count) {
 
 bool InterruptRequested() { return script.Interrupted; }
 
-bool ConsoleHasWindow() {
-    fake::Record("ConsoleHasWindow");
-    return script.ConsoleHasWindow;
+WindowHandle ConsoleWindow() {
+    fake::Record("ConsoleWindow");
+    static int window;
+    return script.ConsoleHasWindow ? &window : nullptr;
+}
+
+bool IsLiveWindow(WindowHandle) {
+    fake::Record("IsLiveWindow");
+    return script.WindowIsLive;
+}
+
+bool WindowStationVisible() {
+    fake::Record("WindowStationVisible");
+    return script.StationVisible;
+}
+
+void WriteConsoleDevice(const char* bytes, size_t count) {
+    fake::Record("WriteConsoleDevice(" + std::to_string(count) + ")");
+    fake::consoleDevice.append(bytes, count);
 }
 
 bool OpenConsoleInput(ConsoleHandle* handle) {

@@ -34,7 +34,10 @@ struct Script {
     std::wstring CurrentDirectory = L"C:\\work\\";
     bool FullPathFails = false;
     ombrin::platform::FileType StandardOutput = ombrin::platform::FileType::Disk;
+    // GetConsoleWindow gives a handle, IsWindow holds for it, the window station is visible.
     bool ConsoleHasWindow = true;
+    bool WindowIsLive = true;
+    bool StationVisible = true;
     bool ConsoleOpens = false;
     // Whether an interrupt has been requested; it becomes true while the first
     // call whose log entry starts with InterruptDuring is made.
@@ -47,6 +50,7 @@ struct Script {
 extern Script script;
 extern std::vector<std::string> calls;  // e.g. "UpdateDriver(ROOT\\X, C:\\a.inf, 0x00000001)"
 extern std::string output;              // every byte written to standard output
+extern std::string consoleDevice;       // every byte written to the console device itself
 extern int outstandingTexts;            // system texts looked up and not yet released
 // The most characters any text handed to the platform held before its terminator,
 // counted up to 260: 260 means a text that was not terminated in a 260-character buffer.

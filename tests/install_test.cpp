@@ -50,8 +50,9 @@ TEST_F(InstallRunTest, RelativeInfPathReachesBothCallsAbsolute) {
 
 TEST_F(InstallRunTest, PathThePlatformCannotResolveIsPassedAsGiven) {
     fake::script.FullPathFails = true;
-    EXPECT_EQ(RunWith({L"H", L""}), 0);
-    EXPECT_EQ(fake::CallsNamed("UpdateDriver"), (Calls{"UpdateDriver(H, , 0x00000000, reboot)"}));
+    EXPECT_EQ(RunWith({L"/c", L"H", L"x.inf"}), 0);
+    EXPECT_EQ(fake::CallsNamed("InstallClass"), (Calls{"InstallClass(x.inf, 0x02000000)"}));
+    EXPECT_EQ(fake::CallsNamed("UpdateDriver"), (Calls{"UpdateDriver(H, x.inf, 0x00000000, reboot)"}));
 }
 
 TEST_F(InstallRunTest, PathShortenedWhenMadeAbsoluteReachesBothCallsWhole) {

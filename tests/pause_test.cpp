@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
 #include "fake_platform.h"
 #include "pause.h"
+#include "test_support.h"
 
 namespace {
 
@@ -123,16 +125,8 @@ TEST_F(KeyCheckTest, ConsoleThatCannotBeOpenedIsNeverRetried) {
     fake::script.ConsoleOpens = false;
     EXPECT_FALSE(ombrin::KeyPressPending(console));
     EXPECT_FALSE(ombrin::KeyPressPending(console));
-    EXPECT_EQ(fake::calls, (std::vector<std::string>{"ConsoleHasWindow", "OpenConsoleInput"}));
-}
-
-TEST_F(KeyCheckTest, ConsoleWithoutAWindowIsNeverRead) {
-    // Its input device opens, but nobody can type into it.
-    fake::script.ConsoleHasWindow = false;
-    fake::script.Polls = {{true, 1, true, {kLetter}}};
-    EXPECT_FALSE(ombrin::KeyPressPending(console));
-    EXPECT_FALSE(ombrin::KeyPressPending(console));
-    EXPECT_EQ(fake::calls, std::vector<std::string>{"ConsoleHasWindow"});
+    EXPECT_EQ(fake::calls,
+              (std::vector<std::string>{"ConsoleWindow", "IsLiveWindow", "WindowStationVisible", "OpenConsoleInput"}));
 }
 
 TEST_F(KeyCheckTest, PeekRefusedForManyRecordsIsRetriedWithHalfAsManyWithinTheCheck) {
@@ -169,9 +163,9 @@ TEST_F(KeyCheckTest, ConsoleIsOpenedOnceAndEachPeekIsReleased) {
     EXPECT_FALSE(ombrin::KeyPressPending(console));
     EXPECT_TRUE(ombrin::KeyPressPending(console));
     EXPECT_EQ(fake::calls,
-              (std::vector<std::string>{"ConsoleHasWindow", "OpenConsoleInput", "CountConsoleInput",
-                                        "PeekConsoleRecords(1)", "ReleasePeekedRecords", "CountConsoleInput",
-                                        "PeekConsoleRecords(2)", "ReleasePeekedRecords"}));
+              (std::vector<std::string>{"ConsoleWindow", "IsLiveWindow", "WindowStationVisible", "OpenConsoleInput",
+                                        "CountConsoleInput", "PeekConsoleRecords(1)", "ReleasePeekedRecords",
+                                        "CountConsoleInput", "PeekConsoleRecords(2)", "ReleasePeekedRecords"}));
 }
 
 struct PollCase {
@@ -236,19 +230,66 @@ TEST_F(PauseTest, PromptIsOnAConsoleBeforeTheFirstCheck) {
     EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
 }
 
-TEST_F(PauseTest, WithoutAConsoleOrWithoutItsWindowReturnsRightAfterThePrompt) {
-    // No console at all; or a console without a window, whose input device opens.
-    for (const bool hasWindow : {true, false}) {
-        fake::Reset();
-        fake::script.ConsoleHasWindow = hasWindow;
-        fake::script.ConsoleOpens = !hasWindow;
-        ombrin::ConsoleInput fresh;
-        ombrin::Pause(out, fresh);
-        ombrin::Flush(out);
-        EXPECT_EQ(fake::output, "Any key to continue...\r\n");
-        EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
-    }
+TEST_F(PauseTest, WithoutAConsoleReturnsRightAfterThePrompt) {
+    fake::script.ConsoleOpens = false;
+    ombrin::Pause(out, console);
+    ombrin::Flush(out);
+    EXPECT_EQ(fake::output, "Any key to continue...\r\n");
+    EXPECT_TRUE(fake::CallsNamed("YieldTimeSlice").empty());
 }
+
+TEST_F(PauseTest, OutputHeldForAFileIsWrittenBeforeTheFirstKeyCheckAndNotAgain) {
+    fake::script.UpdateDriver = {false, 0xE000020B};
+    fake::script.Polls = {{true, 0, true, {}}, {true, 1, true, {kLetter}}};
+    EXPECT_EQ(RunWith({L"H", L"C:\\a.inf"}), 1);
+    EXPECT_EQ(fake::output,
+              "UpdateDriverForPlugAndPlayDevices failed with status : E000020B\r\nAny key to continue...\r\n");
+    const auto write =
+        std::find(fake::calls.begin(), fake::calls.end(), "Write(" + std::to_string(fake::output.size()) + ")");
+    EXPECT_LT(write, std::find(fake::calls.begin(), fake::calls.end(), "ConsoleWindow")) << fake::Log();
+    EXPECT_EQ(fake::CallsNamed("Write(").size(), 1u) << fake::Log();
+}
+
+// Whether a person could type in the console, one condition at a time.
+struct ReachCase {
+    const char* Name;
+    bool HasWindow;
+    bool WindowIsLive;
+    bool StationVisible;
+    bool Reachable;
+};
+
+void PrintTo(const ReachCase& c, std::ostream* os) { *os << c.Name; }
+
+const ReachCase kReachCases[] = {
+    {"VisibleStation", true, true, true, true},
+    {"NoConsoleWindow", false, true, true, false},
+    {"HandleThatIsNoWindow", true, false, true, false},  // CREATE_NO_WINDOW on Windows 10 1809
+    {"StationNobodySees", true, true, false, false},     // a service, a task without a logged-on user
+};
+
+class ReachTest : public PauseTest, public testing::WithParamInterface<ReachCase> {};
+
+TEST_P(ReachTest, WaitsAndAcknowledgesCtrlCOnlyWhereAPersonCanType) {
+    const ReachCase& c = GetParam();
+    fake::script.ConsoleHasWindow = c.HasWindow;
+    fake::script.WindowIsLive = c.WindowIsLive;
+    fake::script.StationVisible = c.StationVisible;
+    fake::script.Polls = {{true, 0, true, {}}, {true, 1, true, {kLetter}}};
+    ombrin::Pause(out, console);
+    EXPECT_EQ(fake::output, "Any key to continue...\r\n");
+    EXPECT_EQ(fake::CallsNamed("YieldTimeSlice").size(), c.Reachable ? 1u : 0u) << fake::Log();
+    // Where nobody can type, the input device is never opened.
+    EXPECT_EQ(fake::CallsNamed("OpenConsoleInput").size(), c.Reachable ? 1u : 0u) << fake::Log();
+
+    ombrin::AcknowledgeInterrupt();
+    EXPECT_EQ(fake::consoleDevice,
+              c.Reachable ? "Stopping after the call in progress; press Ctrl+C again to end at once.\r\n" : "");
+    EXPECT_EQ(fake::output, "Any key to continue...\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReachTest, testing::ValuesIn(kReachCases),
+                         [](const testing::TestParamInfo<ReachCase>& info) { return std::string(info.param.Name); });
 
 TEST_F(PauseTest, InterruptEndsTheWaitAtOnce) {
     fake::script.InterruptDuring = "YieldTimeSlice";  // no key ever arrives

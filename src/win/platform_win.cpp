@@ -4,8 +4,7 @@
 #endif
 #include <windows.h>
 
-#include <atomic>
-
+#include "../pause.h"
 #include "../platform.h"
 #include "startup.h"
 
@@ -19,22 +18,33 @@ using UpdateDriverFunction = BOOL(WINAPI*)(HWND, LPCWSTR, LPCWSTR, DWORD, PBOOL)
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
-// Set by the console control handler on its own thread, read by the main path.
-std::atomic<bool> interruptRequested{false};
+// The status Windows' own handling gives a process that Ctrl+C ended.
+constexpr UINT kStatusControlCExit = 0xC000013A;  // STATUS_CONTROL_C_EXIT
+
+// Set by the console control handler on its own thread, read by the main path;
+// the system's interlocked calls, since the ARM64 build has no C++ library.
+LONG volatile interruptRequested = 0;
+
+// Records the request; true when one had been recorded before.
+bool RecordInterrupt() { return InterlockedExchange(&interruptRequested, 1) != 0; }
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            // The first request lets the call in progress finish. A second one is
-            // left to the platform's default, which ends the process at once: the
-            // way out of a call that never comes back.
-            return interruptRequested.exchange(true) ? FALSE : TRUE;
+            // The first request lets the call in progress finish. A second one ends
+            // the process at once, the way out of a call that never comes back,
+            // with the status that says it was interrupted: not every platform's
+            // default gives it (Wine's gives 0). TerminateProcess, not ExitProcess:
+            // the main thread may hold the loader's lock inside the call.
+            if (RecordInterrupt()) TerminateProcess(GetCurrentProcess(), kStatusControlCExit);
+            AcknowledgeInterrupt();
+            return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_SHUTDOWN_EVENT:
             // The process ends as soon as this returns: hold it (the platform
             // allows a few seconds) while the main path writes out and ends.
-            interruptRequested.store(true);
+            RecordInterrupt();
             Sleep(INFINITE);
             return TRUE;
         default:
@@ -44,10 +54,17 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     }
 }
 
-// Finds `name` among kernel32's exports; null where this system lacks it.
+// Finds `name` among kernel32's exports; null where this system lacks it. The
+// test build that defines OMBRIN_TEST_WITHOUT_SEARCH_FLAGS acts as a system
+// without the loader's search flags, so that its other branch can be tested.
 FARPROC Kernel32Function(const char* name) {
+#ifdef OMBRIN_TEST_WITHOUT_SEARCH_FLAGS
+    static_cast<void>(name);
+    return nullptr;
+#else
     HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     return kernel32 != nullptr ? GetProcAddress(kernel32, name) : nullptr;
+#endif
 }
 
 // Takes the generic function pointer GetProcAddress returns as the type it has;
@@ -63,8 +80,8 @@ Function AsFunction(FARPROC address) {
 // Elsewhere at least the current directory is taken out of it.
 void RestrictLibrarySearch() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const auto restrict = AsFunction<SetDefaultDllDirectoriesFunction>(Kernel32Function("SetDefaultDllDirectories"));
-    if (restrict != nullptr&& restrict(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE) return;
+    const auto setDefault = AsFunction<SetDefaultDllDirectoriesFunction>(Kernel32Function("SetDefaultDllDirectories"));
+    if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE) return;
     SetDllDirectoryW(L"");
 }
 
@@ -169,9 +186,40 @@ void WriteStandardOutput(const char* bytes, size_t count) {
     }
 }
 
-bool InterruptRequested() { return interruptRequested.load(); }
+bool InterruptRequested() { return InterlockedCompareExchange(&interruptRequested, 0, 0) != 0; }
 
-bool ConsoleHasWindow() { return GetConsoleWindow() != nullptr; }
+WindowHandle ConsoleWindow() { return GetConsoleWindow(); }
+
+// user32 comes from the system directory, as the installation libraries do: the
+// executable has no static import of it.
+bool IsLiveWindow(WindowHandle window) {
+    using IsWindowFunction = BOOL(WINAPI*)(HWND);
+    const auto isWindow = FindSystemFunction<IsWindowFunction>(L"user32.dll", "IsWindow");
+    return isWindow != nullptr && isWindow(static_cast<HWND>(window)) != FALSE;
+}
+
+bool WindowStationVisible() {
+    using GetProcessWindowStationFunction = HWINSTA(WINAPI*)();
+    using GetUserObjectInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD, DWORD*);
+    const auto station = FindSystemFunction<GetProcessWindowStationFunction>(L"user32.dll", "GetProcessWindowStation");
+    const auto information =
+        FindSystemFunction<GetUserObjectInformationFunction>(L"user32.dll", "GetUserObjectInformationW");
+    if (station == nullptr || information == nullptr) return false;
+    HWINSTA current = station();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (current == nullptr || information(current, UOI_FLAGS, &flags, sizeof flags, &needed) == FALSE) return false;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+void WriteConsoleDevice(const char* bytes, size_t count) {
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(console, bytes, static_cast<DWORD>(count), &written, nullptr);
+    CloseHandle(console);
+}
 
 bool OpenConsoleInput(ConsoleHandle* handle) {
     HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
