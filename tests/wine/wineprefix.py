@@ -1,9 +1,13 @@
 """A throwaway Wine prefix for running the built Ombrin.exe and the test helpers."""
 
+import atexit
 import os
 import re
+import shlex
 import shutil
+import signal
 import subprocess
+import sys
 import tempfile
 import threading
 
@@ -18,23 +22,83 @@ USAGE = (
 )
 
 
+class PrefixBootError(Exception):
+    """Wine could not make a prefix in any of the attempts: the machine, not the program, failed."""
+
+
+# Prefixes not yet closed; closed at exit, also when a signal ends the tests.
+_open = set()
+
+
+def _close_all():
+    for prefix in list(_open):
+        prefix.close()
+
+
+def _exit_on_signal(number, _frame):
+    sys.exit(128 + number)  # unwinds, so that cleanups and atexit run
+
+
+atexit.register(_close_all)
+for _signal in (signal.SIGTERM, signal.SIGHUP):
+    signal.signal(_signal, _exit_on_signal)
+
+
 class Prefix:
-    """Creates a prefix in a new temporary folder; close() ends its processes and removes it."""
+    """A prefix in a new temporary folder, with a wineserver of its own that stays up until close(),
+    which ends it and removes the folder.
+
+    OMBRIN_WINE_LAUNCHER, when set, is a command that runs Wine's programs (for the ARM64 build:
+    scripts/in-arm64-root.sh); SLOWDOWN (OMBRIN_WINE_SLOWDOWN, default 1) scales every time-out.
+    """
+
+    BOOT_ATTEMPTS = 3
+    SLOWDOWN = float(os.environ.get("OMBRIN_WINE_SLOWDOWN", "1"))
 
     def __init__(self):
+        self.launcher = shlex.split(os.environ.get("OMBRIN_WINE_LAUNCHER", ""))
+        failures = []
+        for attempt in range(1, self.BOOT_ATTEMPTS + 1):
+            self._make_folder()
+            try:
+                self._boot()
+                return
+            except (OSError, subprocess.SubprocessError) as error:
+                failures.append("attempt %d: %s" % (attempt, error))
+                self.close()
+        raise PrefixBootError("Wine could not make a prefix in %d attempts, each in a new folder:\n  %s"
+                              % (self.BOOT_ATTEMPTS, "\n  ".join(failures)))
+
+    def _make_folder(self):
         self.root = tempfile.mkdtemp(prefix="ombrin-wine-")
+        _open.add(self)
         self.env = dict(os.environ)
-        # No display, and no offer to install Wine's .NET and HTML add-ons.
+        # No display, and no offer to install Wine's .NET and HTML add-ons. Wine's own temporary
+        # files (its server's socket folder among them) stay inside this folder.
         self.env.update(WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", TMPDIR=os.path.join(self.root, "tmp"))
         self.env.pop("DISPLAY", None)
         # Arguments reach Windows programs converted from this locale.
         self.env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=300,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=300)
+        os.mkdir(self.env["TMPDIR"])
         self.work = os.path.join(self.root, "work")
         os.mkdir(self.work)
+
+    def _boot(self):
+        # One server for the prefix's whole life, started before anything else. Left to itself, Wine's
+        # server begins to shut down as soon as the last program of a run has ended: it stops taking
+        # new clients at once and exits once the prefix's services have gone. A run started in that
+        # window, as the next test's run is, cannot connect; on a loaded machine the window outlasts
+        # its retries, and Wine ends it with status 1 before it has run at all.
+        os.mkdir(self.env["WINEPREFIX"])
+        self._wine("wineserver", "-p")
+        self._wine("wineboot", "-i", timeout=180)
+
+    def _wine(self, *command, timeout=60):
+        """Runs one of Wine's own programs; its messages go to the folder's wine.log."""
+        with open(os.path.join(self.root, "wine.log"), "ab") as log:
+            subprocess.run(self.launcher + list(command), env=self.env, cwd=self.work, check=True,
+                           timeout=timeout * self.SLOWDOWN, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
 
     def system32(self):
         return os.path.join(self.env["WINEPREFIX"], "drive_c", "windows", "system32")
@@ -47,8 +111,9 @@ class Prefix:
         """Runs a Windows program; returns (exit status read back as signed from the low byte Linux sees, stdout bytes)."""
         env = dict(self.env)
         env.update(extra_env or {})
-        done = subprocess.run(["wine", program] + list(args), cwd=cwd or self.work, env=env, stdin=stdin,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+        done = subprocess.run(self.launcher + ["wine", program] + list(args), cwd=cwd or self.work, env=env,
+                              stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              timeout=timeout * self.SLOWDOWN)
         status = done.returncode
         return (status - 256 if status > 127 else status), done.stdout
 
@@ -61,11 +126,11 @@ class Prefix:
         """
         env = dict(self.env)
         env.update(extra_env or {})
-        command = " ".join(shell_quote(word) for word in ["wine", program] + list(args))
+        command = " ".join(shell_quote(word) for word in self.launcher + ["wine", program] + list(args))
         process = subprocess.Popen(["script", "-qec", "stty cols 250; " + command, "/dev/null"], cwd=self.work,
                                    env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         # The output is read to its end; a run that outlives the timeout is killed.
-        watchdog = threading.Timer(timeout, process.kill)
+        watchdog = threading.Timer(timeout * self.SLOWDOWN, process.kill)
         watchdog.start()
         try:
             output = process.stdout.read()
@@ -77,7 +142,15 @@ class Prefix:
         return status, terminal_text(output)
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
+        """Ends every process of the prefix and removes its folder; safe to call more than once."""
+        if self not in _open:
+            return
+        _open.discard(self)
+        try:
+            subprocess.run(self.launcher + ["wineserver", "-k"], env=self.env, timeout=60 * self.SLOWDOWN,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except (OSError, subprocess.SubprocessError):
+            pass  # nothing runs any more, or it will not answer: the folder goes all the same
         shutil.rmtree(self.root, ignore_errors=True)
 
 
