@@ -5,29 +5,45 @@
 # the hardware ID ROOT\OMBRIN_SAMPLE is created, the state of its class and
 # driver is shown, Ombrin.exe installs the sample driver package with "/c",
 # and the state is shown again.
+# With --arm64 first: the same with the ARM64 build, under the arm64 Wine of an
+# arm64 Debian root, run by qemu-user (made on first use, a few minutes).
 # With arguments: runs Ombrin.exe with them.
 # Ends with Ombrin.exe's exit status.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
+preset=mingw
+launcher=()
+if [ "${1:-}" = "--arm64" ]; then
+    shift
+    preset=mingw-arm64
+    launcher=("$OMBRIN_ROOT/scripts/in-arm64-root.sh")
+fi
+
 ombrin_install_missing
-ombrin_build mingw >/dev/null
+if [ "$preset" = mingw-arm64 ]; then
+    ombrin_arm64_toolchain
+    ombrin_arm64_root
+fi
+ombrin_build "$preset" >/dev/null
 
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d)/prefix
+root=$(mktemp -d)
+export WINEPREFIX=$root/prefix TMPDIR=$root/tmp
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8
-trap 'wineserver -k 2>/dev/null; rm -rf "$(dirname "$WINEPREFIX")"' EXIT
+mkdir -p "$WINEPREFIX" "$TMPDIR"
+trap '"${launcher[@]}" wineserver -k 2>/dev/null; rm -rf "$root"' EXIT
+wine() { (cd "$root" && "${launcher[@]}" wine "$@"); }
 echo "Preparing a throwaway Wine prefix..."
-wineboot -i >/dev/null 2>&1
+(cd "$root" && "${launcher[@]}" wineserver -p && "${launcher[@]}" wineboot -i >/dev/null 2>&1)
 
-build=$OMBRIN_ROOT/build/mingw
+build=$OMBRIN_ROOT/build/$preset
 status=0
 if [ $# -gt 0 ]; then
     wine "$build/Ombrin.exe" "$@" || status=$?
 else
     class='{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}'
     id='ROOT\OMBRIN_SAMPLE'
-    inf=$(winepath -w "$OMBRIN_ROOT/examples/sample-driver/ombrin_sample.inf" 2>/dev/null)
+    inf="Z:$(echo "$OMBRIN_ROOT/examples/sample-driver/ombrin_sample.inf" | tr / '\\')"
     wine "$build/tests/wine/make_device.exe" "$id"
     echo
     echo "== Before =="

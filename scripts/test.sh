@@ -4,11 +4,15 @@
 #   2. the same tests under AddressSanitizer and UndefinedBehaviorSanitizer (clang);
 #   3. each fuzz target for OMBRIN_FUZZ_SECONDS seconds (default 30);
 #   4. clang-tidy and cppcheck over src/;
-#   5. the real Ombrin.exe under Wine: smoke, metadata and end-to-end tests.
+#   5. the real Ombrin.exe for x64 under Wine: smoke, metadata, end-to-end and release tests;
+#   6. the real Ombrin.exe for ARM64 under the arm64 Wine, run by qemu-user: the same suites.
+# Every temporary folder the tests make is under one folder of this run, removed
+# at the end, also when a test fails or the run is interrupted.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ombrin_install_missing
+ombrin_use_private_tmpdir
 
 echo "== Unit tests"
 ombrin_build host
@@ -21,8 +25,14 @@ ombrin_ctest sanitize
 echo "== Fuzzing"
 ombrin_fuzz "${OMBRIN_FUZZ_SECONDS:-30}"
 
-echo "== Cross build and Wine tests"
+echo "== Cross builds"
+ombrin_arm64_toolchain
+ombrin_arm64_root
 ombrin_build mingw
+ombrin_build mingw-arm64
 echo "== Static analysis"
 ombrin_static_analysis
+echo "== Tests of the x64 executable"
 ombrin_ctest mingw
+echo "== Tests of the ARM64 executable"
+ombrin_ctest mingw-arm64

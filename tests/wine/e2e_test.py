@@ -1,6 +1,7 @@
 """End-to-end tests of the built Ombrin.exe under Wine's own device installation.
 
-Usage: e2e_test.py OMBRIN_EXE HELPER_DIR SAMPLE_DRIVER_DIR
+Usage: e2e_test.py OMBRIN_EXE HELPER_DIR SAMPLE_DRIVER_DIR FALLBACK_LOADER_EXE
+(the last: the installer built to act as a system without the loader's search flags)
 
 The real installs use Wine's SetupAPI. The update's failure paths use a stand-in
 newdev.dll of the tests' own in the prefix's system32, which logs what it received.
@@ -15,11 +16,14 @@ import unittest
 
 from wineprefix import USAGE, Prefix
 
-OMBRIN = HELPERS = SAMPLE = None  # from the command line
+OMBRIN = HELPERS = SAMPLE = FALLBACK = None  # from the command line
 
 SAMPLE_CLASS = "{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}"
 SAMPLE_ID = "ROOT\\OMBRIN_SAMPLE"
 PROMPT = b"Any key to continue...\r\n"
+# Written on the console in one piece, though the driver's own lines may stand either side of it.
+STOPPING = "Stopping after the call in progress; press Ctrl+C again to end at once.\n"
+STATUS_CONTROL_C_EXIT = 0xC000013A - (1 << 32)  # as the driver prints a Windows status
 
 
 def status_line(call, code):
@@ -168,28 +172,50 @@ class FailureReportTest(StandInPrefixTest):
 class PauseInConsoleTest(StandInPrefixTest):
     """Under a pseudo-terminal a driver program feeds console input records to the waiting program."""
 
-    def drive(self, key, driver_args=()):
+    def drive(self, key, driver_args=(), expected_status=1):
         env = dict(self.env, OMBRIN_STANDIN_UPDATE_ERROR="5")
         status, text = self.prefix.run_in_terminal(
             helper("console_driver.exe"), [key] + list(driver_args) + [OMBRIN, "H", "x.inf"], extra_env=env)
         self.assertNotIn("driver: FAILED", text, text)
-        self.assertIn("driver: exit status 1\n", text, text)
+        self.assertIn("driver: exit status %d\n" % expected_status, text, text)
         self.assertEqual(status, 0, text)
         return text
 
     def test_waits_through_other_records_and_ends_on_a_key_press_that_stays_pending(self):
-        for key in ["letter", "f5", "arrow"]:
+        # "alone": the key press is the first and only record pending.
+        for key, checks in [("letter", 6), ("f5", 6), ("arrow", 6), ("alone", 4)]:
             with self.subTest(key=key):
                 text = self.drive(key)
                 self.assertIn("UpdateDriverForPlugAndPlayDevices failed with status : 00000005\n"
                               "Extended Error : Access denied.\n\nAny key to continue...\n", text)
-                self.assertEqual(text.count("driver: ok:"), 6, text)
+                self.assertEqual(text.count("driver: ok:"), checks, text)
 
-    def test_output_to_a_file_arrives_only_at_the_end(self):
-        output = os.path.join(self.prefix.work, "output.txt")
-        text = self.drive("letter", ["--stdout", self.prefix.windows_path(output)])
-        self.assertIn("driver: ok: output file empty while waiting", text)
+    def output_file(self):
+        output = os.path.join(self.prefix.work, "output-%s.txt" % self._testMethodName)
+        return output, ["--stdout", self.prefix.windows_path(output)]
+
+    def test_output_to_a_file_is_written_before_the_wait(self):
+        output, driver_args = self.output_file()
+        text = self.drive("letter", driver_args)
+        self.assertIn("driver: ok: output file written before the wait", text)
         self.assertNotIn("Any key to continue", text)
+        with open(output, "rb") as written:
+            self.assertEqual(written.read(), UPDATE_ACCESS_DENIED + PROMPT)
+
+    def test_a_waiting_run_ended_by_terminate_process_leaves_the_report_and_prompt_in_its_file(self):
+        # As an agent's time-out ends it: no code of the program runs after that.
+        output, driver_args = self.output_file()
+        text = self.drive("terminate", driver_args, expected_status=99)
+        self.assertIn("driver: ok: terminated", text)
+        with open(output, "rb") as written:
+            self.assertEqual(written.read(), UPDATE_ACCESS_DENIED + PROMPT)
+
+    def test_on_a_window_station_nobody_sees_it_ends_at_once_with_the_report_and_prompt(self):
+        # As Windows starts services and tasks run without a logged-on user: the console
+        # has a window, but on a station nobody sees; no "/s".
+        output, driver_args = self.output_file()
+        text = self.drive("station", driver_args)
+        self.assertIn("driver: ok: desktop made", text)
         with open(output, "rb") as written:
             self.assertEqual(written.read(), UPDATE_ACCESS_DENIED + PROMPT)
 
@@ -213,22 +239,26 @@ class InterruptTest(StandInPrefixTest):
         cases = [("5", UPDATE_ACCESS_DENIED, 1), (None, b"", 0)]
         for error, report, expected_status in cases:
             with self.subTest(update_error=error):
-                env = {"OMBRIN_STANDIN_DELAY_MS": "5000"}
+                # Long enough for the Ctrl+C to arrive, and be acknowledged, while the update runs.
+                env = {"OMBRIN_STANDIN_DELAY_MS": str(int(5000 * Prefix.SLOWDOWN))}
                 if error is not None:
                     env["OMBRIN_STANDIN_UPDATE_ERROR"] = error
-                status, written, _ = self.interrupt("ctrl-c", ["H", "x.inf"], **env)
+                status, written, text = self.interrupt("ctrl-c", ["H", "x.inf"], **env)
                 self.assertEqual((status, written), (expected_status, report))
                 self.assertEqual(self.calls("done"), [["update"]])
+                # Acknowledged on the console itself, once; the file is as it would be without it.
+                self.assertEqual(text.count(STOPPING), 1, text)
 
     def test_ctrl_c_in_the_pause_ends_it_and_writes_the_report_and_prompt(self):
         status, written, _ = self.interrupt("ctrl-c", ["H", "x.inf"], OMBRIN_STANDIN_UPDATE_ERROR="5")
         self.assertEqual((status, written), (1, UPDATE_ACCESS_DENIED + PROMPT))
 
-    def test_a_second_ctrl_c_ends_the_program_at_once(self):
-        _, _, text = self.interrupt("ctrl-c-twice", ["H", "x.inf"], OMBRIN_STANDIN_DELAY_MS="20000")
+    def test_a_second_ctrl_c_ends_the_program_at_once_with_the_interrupted_status(self):
+        status, _, text = self.interrupt("ctrl-c-twice", ["H", "x.inf"], OMBRIN_STANDIN_DELAY_MS="20000")
         ended_after = int(re.search(r"driver: ended (\d+) ms after the last Ctrl\+C", text).group(1))
         self.assertLess(ended_after, 3000, text)
         self.assertEqual(self.calls("done"), [])
+        self.assertEqual(status, STATUS_CONTROL_C_EXIT)
 
 
 class PlantedLibraryTest(unittest.TestCase):
@@ -241,7 +271,7 @@ class PlantedLibraryTest(unittest.TestCase):
         self.addCleanup(self.prefix.close)
         self.app = os.path.join(self.prefix.root, "app")
         os.mkdir(self.app)
-        for program in [OMBRIN, helper("naive_load.exe")]:
+        for program in [OMBRIN, FALLBACK, helper("naive_load.exe")]:
             shutil.copy(program, self.app)
         for name in names:
             shutil.copy(helper("standin.dll"), os.path.join(self.app, name))
@@ -272,9 +302,13 @@ class PlantedLibraryTest(unittest.TestCase):
         _, paths = self.loaded("naive.log", "naive_load.exe", ["newdev.dll"])
         self.assertIn(self.planted("newdev.dll"), paths)
 
-        result, paths = self.loaded("ombrin.log", "Ombrin.exe", ["/c", "H", "x.inf"])
-        self.assertEqual(result, (0, b""))
-        self.assertEqual(paths, {"c:\\windows\\system32\\newdev.dll", "c:\\windows\\system32\\setupapi.dll"})
+        # Both branches of the loader: the search flags, and the full system path where a system lacks them.
+        for program in ["Ombrin.exe", os.path.basename(FALLBACK)]:
+            with self.subTest(program=program):
+                result, paths = self.loaded(program + ".log", program, ["/c", "H", "x.inf"])
+                self.assertEqual(result, (0, b""))
+                self.assertEqual(paths, {"c:\\windows\\system32\\newdev.dll",
+                                         "c:\\windows\\system32\\setupapi.dll"})
 
     def test_what_system_libraries_load_in_turn_during_a_real_installation_is_not_planted(self):
         # Names of libraries that Wine's device installation loads on its way (zlib1.dll, which Wine
@@ -347,6 +381,6 @@ class BadInputTest(StandInPrefixTest):
 
 
 if __name__ == "__main__":
-    OMBRIN, HELPERS, SAMPLE = (os.path.abspath(arg) for arg in sys.argv[1:4])
-    del sys.argv[1:4]
+    OMBRIN, HELPERS, SAMPLE, FALLBACK = (os.path.abspath(arg) for arg in sys.argv[1:5])
+    del sys.argv[1:5]
     unittest.main(verbosity=2)

@@ -8,7 +8,11 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-EXE = None  # the executable's path, from the command line
+EXE = ARCHITECTURE = None  # the executable's path and its architecture (x64 or arm64), from the command line
+
+# By architecture: the machine field and the lowest Windows the image names (5.2 is Server 2003 x64,
+# 6.2 is Windows 8, the lowest version Microsoft's linker documents for ARM images).
+IMAGES = {"x64": ("IMAGE_FILE_MACHINE_AMD64", (5, 2)), "arm64": ("IMAGE_FILE_MACHINE_ARM64", (6, 2))}
 
 RT_VERSION = 16
 RT_MANIFEST = 24
@@ -107,15 +111,18 @@ class MetadataTest(unittest.TestCase):
         self.assertEqual([(entry[0], entry[1]) for entry in translations],
                          [("Translation", struct.pack("<HH", 0x080C, 1200))])
 
-    def test_image_is_a_64_bit_console_program_for_windows_5_2_with_the_security_flags(self):
+    def test_image_is_a_64_bit_console_program_for_its_architecture_with_the_security_flags(self):
         header = self.pe.FILE_HEADER
         optional = self.pe.OPTIONAL_HEADER
-        self.assertEqual(header.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"])
+        machine, version = IMAGES[ARCHITECTURE]
+        self.assertEqual(header.Machine, pefile.MACHINE_TYPE[machine])
         self.assertEqual(optional.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS)
         self.assertEqual(optional.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"])
-        self.assertEqual((optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion), (5, 2))
-        self.assertEqual((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), (5, 2))
+        self.assertEqual((optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion), version)
+        self.assertEqual((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), version)
+        self.assertEqual(header.TimeDateStamp, 0)  # reproducible: no link time
         self.assertTrue(header.IMAGE_FILE_LARGE_ADDRESS_AWARE)
+        self.assertTrue(optional.IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA)
         self.assertTrue(optional.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE)
         self.assertTrue(optional.IMAGE_DLLCHARACTERISTICS_NX_COMPAT)
         self.assertTrue(optional.IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
@@ -135,5 +142,6 @@ class MetadataTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    EXE = sys.argv.pop(1)
+    EXE, ARCHITECTURE = sys.argv[1:3]
+    del sys.argv[1:3]
     unittest.main(verbosity=2)

@@ -4,27 +4,32 @@
 //                    input records that must not end a wait for a key, then one
 //                    key press; checks that the program kept waiting, then ended,
 //                    and that the key press is still pending afterwards.
+//   alone            the same with a letter as the only record pending.
 //   ctrl-c|ctrl-c-twice  (in a console) sends Ctrl+C to the console while the
 //                    program runs, once or twice; checks that it ended and says
 //                    how long after the last Ctrl+C.
+//   terminate        (in a console) ends the waiting program with
+//                    TerminateProcess after 2 s, as an agent's time-out does.
 //   hidden           starts the program in a new console without a window
 //                    (CREATE_NO_WINDOW), standard input from NUL; checks that it
 //                    ends on its own.
-// With --stdout the program's standard output goes to FILE, which must stay
-// empty while the program waits for a key.
+//   station          starts the program on a window station that nobody sees, as
+//                    Windows starts services, keeping this console; checks that
+//                    it ends on its own.
+// With --stdout the program's standard output goes to FILE, which must hold
+// something (the report) while the program waits for a key.
 // Prints "driver: ..." lines and exits 0 when every check held.
+#include <stdio.h>
+#include <wchar.h>
 #include <windows.h>
-#include <cstdio>
-#include <cwchar>
-#include <string>
 
 namespace {
 
 int failures = 0;
 
 void Check(bool held, const char* what) {
-    std::printf("driver: %s: %s\n", held ? "ok" : "FAILED", what);
-    std::fflush(stdout);
+    printf("driver: %s: %s\n", held ? "ok" : "FAILED", what);
+    fflush(stdout);
     if (!held) ++failures;
 }
 
@@ -42,13 +47,24 @@ INPUT_RECORD KeyRecord(bool down, WORD virtualKey, WORD scanCode, wchar_t charac
 
 bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
-std::wstring Quote(const wchar_t* argument) {
-    std::wstring quoted = L"\"";
+// The C runtime only (there is no C++ library for every target): texts in
+// fixed buffers. The command line's limit is 32767 characters.
+wchar_t commandLine[32768];
+
+// Appends `argument` to the command line in double quotes; false when it is full.
+bool AppendQuoted(const wchar_t* argument) {
+    size_t length = wcslen(commandLine);
+    const size_t room = sizeof commandLine / sizeof commandLine[0] - 3;  // quotes and terminator
+    if (length > 0) commandLine[length++] = L' ';
+    commandLine[length++] = L'"';
     for (; *argument; ++argument) {
-        if (*argument == L'"') quoted += L'\\';
-        quoted += *argument;
+        if (length + 2 > room) return false;
+        if (*argument == L'"') commandLine[length++] = L'\\';
+        commandLine[length++] = *argument;
     }
-    return quoted + L"\"";
+    commandLine[length++] = L'"';
+    commandLine[length] = L'\0';
+    return true;
 }
 
 LONGLONG FileSize(const wchar_t* path) {
@@ -64,23 +80,25 @@ bool AwaitEnd(HANDLE process) {
     if (!ended) TerminateProcess(process, 99);
     DWORD status = 0;
     GetExitCodeProcess(process, &status);
-    std::printf("driver: exit status %ld\n", static_cast<long>(status));
+    printf("driver: exit status %ld\n", static_cast<long>(status));
     return ended;
 }
 
-// Shift alone, a key release, a mouse move and a focus change, then the key
-// press; the program must wait through the first four.
-void PressKey(HANDLE input, HANDLE process, const INPUT_RECORD& key, const wchar_t* outputFile) {
+// Unless the key is to be alone: Shift alone, a key release, a mouse move and a
+// focus change, then the key press; the program must wait through the first four.
+void PressKey(HANDLE input, HANDLE process, const INPUT_RECORD& key, bool alone, const wchar_t* outputFile) {
     INPUT_RECORD noise[4] = {KeyRecord(true, VK_SHIFT, 42, 0, SHIFT_PRESSED), KeyRecord(false, 'A', 30, L'a', 0)};
     noise[2].EventType = MOUSE_EVENT;
     noise[2].Event.MouseEvent.dwEventFlags = MOUSE_MOVED;
     noise[3].EventType = FOCUS_EVENT;
     noise[3].Event.FocusEvent.bSetFocus = TRUE;
     DWORD written = 0;
-    Check(WriteConsoleInputW(input, noise, 4, &written) && written == 4, "other records written");
-    Sleep(1500);
-    Check(Running(process), "keeps waiting through other records");
-    if (outputFile != nullptr) Check(FileSize(outputFile) == 0, "output file empty while waiting");
+    if (!alone) {
+        Check(WriteConsoleInputW(input, noise, 4, &written) && written == 4, "other records written");
+        Sleep(1500);
+        Check(Running(process), "keeps waiting through other records");
+    }
+    if (outputFile != nullptr) Check(FileSize(outputFile) > 0, "output file written before the wait");
 
     Check(WriteConsoleInputW(input, &key, 1, &written) && written == 1, "key press written");
     AwaitEnd(process);
@@ -108,34 +126,53 @@ void SendCtrlC(HANDLE process, int times) {
     }
     const ULONGLONG sent = GetTickCount64();
     if (AwaitEnd(process)) {
-        std::printf("driver: ended %llu ms after the last Ctrl+C\n", GetTickCount64() - sent);
+        printf("driver: ended %llu ms after the last Ctrl+C\n", GetTickCount64() - sent);
     }
+}
+
+// A window station that nobody sees, with its desktop, as Windows gives services
+// and tasks run without a logged-on user; returns the desktop's full name.
+wchar_t* HiddenStationDesktop() {
+    const wchar_t* name = L"OmbrinUnseen";
+    HWINSTA own = GetProcessWindowStation();
+    HWINSTA unseen = CreateWindowStationW(name, 0, WINSTA_ALL_ACCESS, nullptr);
+    Check(unseen != nullptr && SetProcessWindowStation(unseen), "window station made");
+    Check(CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr) != nullptr, "desktop made");
+    SetProcessWindowStation(own);
+    static wchar_t desktop[64];
+    _snwprintf(desktop, 63, L"%ls\\Default", name);
+    return desktop;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fwprintf(stderr, L"usage: console_driver ACTION [--stdout FILE] PROGRAM [ARGUMENTS...]\n");
+        fwprintf(stderr, L"usage: console_driver ACTION [--stdout FILE] PROGRAM [ARGUMENTS...]\n");
         return 2;
     }
-    const std::wstring action = argv[1];
-    const bool keyAction = action == L"letter" || action == L"f5" || action == L"arrow";
+    const wchar_t* action = argv[1];
+    auto is = [action](const wchar_t* name) { return wcscmp(action, name) == 0; };
+    const bool keyAction = is(L"letter") || is(L"f5") || is(L"arrow") || is(L"alone");
     int next = 2;
     const wchar_t* outputFile = nullptr;
-    if (std::wcscmp(argv[next], L"--stdout") == 0) {
+    if (wcscmp(argv[next], L"--stdout") == 0) {
         outputFile = argv[next + 1];
         next += 2;
     }
-    std::wstring commandLine;
-    for (int i = next; i < argc; ++i) commandLine += (i > next ? L" " : L"") + Quote(argv[i]);
+    for (int i = next; i < argc; ++i) {
+        if (!AppendQuoted(argv[i])) {
+            printf("driver: FAILED: command line too long\n");
+            return 1;
+        }
+    }
 
     HANDLE input = INVALID_HANDLE_VALUE;
     if (keyAction) {
         input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
         if (input == INVALID_HANDLE_VALUE) {
-            std::printf("driver: FAILED: no console input (%lu)\n", GetLastError());
+            printf("driver: FAILED: no console input (%lu)\n", GetLastError());
             return 1;
         }
         FlushConsoleInputBuffer(input);
@@ -153,7 +190,7 @@ int wmain(int argc, wchar_t** argv) {
         startup.hStdOutput = file;
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
-    if (action == L"hidden") {
+    if (is(L"hidden")) {
         // As a deployment agent starts a tool: no window, input from NUL.
         creation = CREATE_NO_WINDOW;
         nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
@@ -163,25 +200,28 @@ int wmain(int argc, wchar_t** argv) {
         startup.hStdError = nul;
         if (outputFile == nullptr) startup.hStdOutput = nul;
     }
+    if (is(L"station")) startup.lpDesktop = HiddenStationDesktop();
     PROCESS_INFORMATION process;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, creation, nullptr, nullptr, &startup,
-                        &process)) {
-        std::printf("driver: FAILED: cannot start the program (%lu)\n", GetLastError());
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, creation, nullptr, nullptr, &startup, &process)) {
+        printf("driver: FAILED: cannot start the program (%lu)\n", GetLastError());
         return 1;
     }
 
-    if (action == L"hidden") {
+    if (is(L"hidden") || is(L"station")) {
         AwaitEnd(process.hProcess);
     } else {
         Sleep(2000);
         Check(Running(process.hProcess), "still running after 2 s");
         if (keyAction) {
-            INPUT_RECORD key = action == L"letter" ? KeyRecord(true, 'Q', 16, L'q', 0)
-                               : action == L"f5"   ? KeyRecord(true, VK_F5, 63, 0, 0)
-                                                   : KeyRecord(true, VK_UP, 72, 0, ENHANCED_KEY);
-            PressKey(input, process.hProcess, key, outputFile);
+            INPUT_RECORD key = is(L"f5")      ? KeyRecord(true, VK_F5, 63, 0, 0)
+                               : is(L"arrow") ? KeyRecord(true, VK_UP, 72, 0, ENHANCED_KEY)
+                                              : KeyRecord(true, 'Q', 16, L'q', 0);
+            PressKey(input, process.hProcess, key, is(L"alone"), outputFile);
+        } else if (is(L"terminate")) {
+            Check(TerminateProcess(process.hProcess, 99) != FALSE, "terminated");
+            AwaitEnd(process.hProcess);
         } else {
-            SendCtrlC(process.hProcess, action == L"ctrl-c-twice" ? 2 : 1);
+            SendCtrlC(process.hProcess, is(L"ctrl-c-twice") ? 2 : 1);
         }
     }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

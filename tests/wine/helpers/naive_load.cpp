@@ -3,11 +3,11 @@
 // Usage: naive_load NAME
 #include <windows.h>
 
-#include <cstdio>
+#include <stdio.h>
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 2) return 2;
     HMODULE module = LoadLibraryW(argv[1]);
-    std::printf("%s\n", module != nullptr ? "loaded" : "not loaded");
+    printf("%s\n", module != nullptr ? "loaded" : "not loaded");
     return module != nullptr ? 0 : 1;
 }

@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include <setupapi.h>
-#include <cstdio>
-#include <cwchar>
+#include <stdio.h>
+#include <wchar.h>
 
 namespace {
 
@@ -22,11 +22,11 @@ void PrintValues(HKEY key, const wchar_t* indent) {
         const wchar_t* shown = nameLength == 0 ? L"(default)" : name;
         if (type == REG_SZ || type == REG_EXPAND_SZ) {
             data[size] = data[size + 1] = 0;
-            std::wprintf(L"%ls%ls = \"%ls\"\n", indent, shown, reinterpret_cast<wchar_t*>(data));
+            wprintf(L"%ls%ls = \"%ls\"\n", indent, shown, reinterpret_cast<wchar_t*>(data));
         } else if (type == REG_DWORD && size == 4) {
-            std::wprintf(L"%ls%ls = dword:%lu\n", indent, shown, *reinterpret_cast<DWORD*>(data));
+            wprintf(L"%ls%ls = dword:%lu\n", indent, shown, *reinterpret_cast<DWORD*>(data));
         } else {
-            std::wprintf(L"%ls%ls = (type %lu, %lu bytes)\n", indent, shown, type, size);
+            wprintf(L"%ls%ls = (type %lu, %lu bytes)\n", indent, shown, type, size);
         }
     }
 }
@@ -37,7 +37,7 @@ bool HasHardwareId(HDEVINFO set, SP_DEVINFO_DATA* device, const wchar_t* wanted)
                                            sizeof ids - 2 * sizeof(wchar_t), nullptr)) {
         return false;
     }
-    for (const wchar_t* id = ids; *id != L'\0'; id += std::wcslen(id) + 1) {
+    for (const wchar_t* id = ids; *id != L'\0'; id += wcslen(id) + 1) {
         if (_wcsicmp(id, wanted) == 0) return true;
     }
     return false;
@@ -47,18 +47,18 @@ bool HasHardwareId(HDEVINFO set, SP_DEVINFO_DATA* device, const wchar_t* wanted)
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) {
-        std::fwprintf(stderr, L"usage: show_state CLASS_GUID HARDWARE_ID\n");
+        fwprintf(stderr, L"usage: show_state CLASS_GUID HARDWARE_ID\n");
         return 2;
     }
     wchar_t path[128];
-    std::swprintf(path, 128, L"System\\CurrentControlSet\\Control\\Class\\%ls", argv[1]);
+    _snwprintf(path, 128, L"System\\CurrentControlSet\\Control\\Class\\%ls", argv[1]);
     HKEY classKey;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &classKey) == ERROR_SUCCESS) {
-        std::wprintf(L"class %ls:\n", argv[1]);
+        wprintf(L"class %ls:\n", argv[1]);
         PrintValues(classKey, L"    ");
         RegCloseKey(classKey);
     } else {
-        std::wprintf(L"class %ls: no key\n", argv[1]);
+        wprintf(L"class %ls: no key\n", argv[1]);
     }
 
     HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
@@ -73,14 +73,14 @@ int wmain(int argc, wchar_t** argv) {
         wchar_t driver[256] = L"";
         SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DRIVER, nullptr, reinterpret_cast<BYTE*>(driver),
                                           sizeof driver - sizeof(wchar_t), nullptr);
-        std::wprintf(L"device %ls: driver %ls\n", instance, *driver != L'\0' ? driver : L"(none)");
+        wprintf(L"device %ls: driver %ls\n", instance, *driver != L'\0' ? driver : L"(none)");
         HKEY driverKey = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
         if (driverKey != INVALID_HANDLE_VALUE) {
             PrintValues(driverKey, L"    ");
             RegCloseKey(driverKey);
         }
     }
-    if (found == 0) std::wprintf(L"no device with hardware ID %ls\n", argv[2]);
+    if (found == 0) wprintf(L"no device with hardware ID %ls\n", argv[2]);
     SetupDiDestroyDeviceInfoList(set);
     return 0;
 }

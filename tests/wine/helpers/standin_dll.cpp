@@ -7,8 +7,8 @@
 //   OMBRIN_STANDIN_REBOOT       "1": the driver update sets the reboot flag
 //   OMBRIN_STANDIN_DELAY_MS     milliseconds each call takes before it answers; the
 //                               log gets "done|update" or "done|class" when it does
+#include <wchar.h>
 #include <windows.h>
-#include <cwchar>
 
 namespace {
 
@@ -35,11 +35,11 @@ void Log(const wchar_t* line) {
 BOOL Answer(const wchar_t* variable, const wchar_t* doneLine) {
     wchar_t text[32];
     if (GetEnvironmentVariableW(L"OMBRIN_STANDIN_DELAY_MS", text, 32) != 0) {
-        Sleep(static_cast<DWORD>(std::wcstoul(text, nullptr, 10)));
+        Sleep(static_cast<DWORD>(wcstoul(text, nullptr, 10)));
         Log(doneLine);
     }
     if (GetEnvironmentVariableW(variable, text, 32) == 0) return TRUE;
-    SetLastError(static_cast<DWORD>(std::wcstoul(text, nullptr, 16)));
+    SetLastError(static_cast<DWORD>(wcstoul(text, nullptr, 16)));
     return FALSE;
 }
 
@@ -59,9 +59,8 @@ extern "C" __declspec(dllexport) BOOL WINAPI
     UpdateDriverForPlugAndPlayDevicesW(HWND window, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags,
                                        PBOOL rebootRequired) {
     wchar_t line[1024];
-    std::swprintf(line, 1024, L"update|%ls|%ls|0x%08lX|window:%ls|reboot:%ls", hardwareId ? hardwareId : L"(null)",
-                  infPath ? infPath : L"(null)", flags, window ? L"set" : L"null",
-                  rebootRequired ? L"pointer" : L"null");
+    _snwprintf(line, 1024, L"update|%ls|%ls|0x%08lX|window:%ls|reboot:%ls", hardwareId ? hardwareId : L"(null)",
+               infPath ? infPath : L"(null)", flags, window ? L"set" : L"null", rebootRequired ? L"pointer" : L"null");
     Log(line);
     wchar_t reboot[4];
     if (rebootRequired && GetEnvironmentVariableW(L"OMBRIN_STANDIN_REBOOT", reboot, 4) != 0) *rebootRequired = TRUE;
@@ -71,8 +70,8 @@ extern "C" __declspec(dllexport) BOOL WINAPI
 extern "C" __declspec(dllexport) BOOL WINAPI
     SetupDiInstallClassW(HWND window, PCWSTR infPath, DWORD flags, void* queue) {
     wchar_t line[1024];
-    std::swprintf(line, 1024, L"class|%ls|0x%08lX|window:%ls|queue:%ls", infPath ? infPath : L"(null)", flags,
-                  window ? L"set" : L"null", queue ? L"set" : L"null");
+    _snwprintf(line, 1024, L"class|%ls|0x%08lX|window:%ls|queue:%ls", infPath ? infPath : L"(null)", flags,
+               window ? L"set" : L"null", queue ? L"set" : L"null");
     Log(line);
     return Answer(L"OMBRIN_STANDIN_CLASS_ERROR", L"done|class");
 }

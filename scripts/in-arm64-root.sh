@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs COMMAND [ARGUMENTS...] of the arm64 Debian root (wine, wineboot,
+# wineserver, winepath...) under qemu-user, in the current folder. It runs in a
+# mount namespace of its own, so nothing stays mounted once it ends: the root
+# sees /proc, /dev, /tmp, $TMPDIR and this project at their own paths.
+# The root is $OMBRIN_ARM64_ROOT, by default build/arm64-root
+# (source scripts/common.sh; ombrin_arm64_root makes it).
+set -euo pipefail
+project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+root=${OMBRIN_ARM64_ROOT:-$project/build/arm64-root}
+tmp=$(cd "${TMPDIR:-/tmp}" && pwd)
+case "$tmp/" in /tmp/*) tmp=/tmp ;; esac
+if [ ! -x "$root/usr/bin/wine" ]; then
+    echo "in-arm64-root.sh: no arm64 root with Wine in $root" >&2
+    exit 125
+fi
+mkdir -p "$root$tmp" "$root$project"
+exec unshare --mount --propagation private -- /bin/sh -c '
+    root=$1 tmp=$2 project=$3 here=$4
+    shift 4
+    mount --rbind /proc "$root/proc" && mount --rbind /dev "$root/dev" && mount --bind /tmp "$root/tmp" &&
+        mount --bind "$tmp" "$root$tmp" && mount --bind "$project" "$root$project" &&
+        exec chroot "$root" /usr/bin/env -C "$here" "$@"' sh "$root" "$tmp" "$project" "$PWD" "$@"
