@@ -1,20 +1,25 @@
-"""Packages a built Ombrin.exe as a release: the archive, the executable and their checksums.
+"""Packages built Ombrin.exe files as a release, and compares a rebuilt release with one made before.
 
-Usage: package.py BUILD_DIR OUT_DIR
-Needs SOURCE_DATE_EPOCH (seconds since 1970) for the archive's entry times.
+Usage:
+  package.py write OUT_DIR COMMIT BUILD_DIR...   writes the release of these builds into OUT_DIR
+  package.py check RELEASE_DIR REBUILT_DIR       compares a rebuilt release with RELEASE_DIR
+Writing needs SOURCE_DATE_EPOCH (seconds since 1970) for the archives' entry times.
 
 Writes into OUT_DIR:
-  Ombrin-VERSION-win-x64.zip  one folder Ombrin-VERSION/ with Ombrin.exe, README.md and LICENSE;
-  Ombrin.exe                  the same executable, on its own;
-  SHA256SUMS                  the two files' SHA-256 sums, as sha256sum -c reads them.
-The archive depends only on the three files' contents, the version and the epoch: entries in a
-fixed order, each with the epoch's time and fixed permissions, whatever the files' own times,
-modes or the folders they came from.
+  Ombrin-VERSION-win-ARCH.zip  for each build: one folder Ombrin-VERSION/ with Ombrin.exe, README.md and LICENSE;
+  Ombrin.exe                   the x64 executable on its own;
+  BUILDINFO                    what made the bytes: commit, time, version, each executable's architecture and
+                               SHA-256, and the exact Debian packages of each toolchain (Debian's .buildinfo is
+                               the model);
+  SHA256SUMS                   the SHA-256 sums of all the files above, as sha256sum -c reads them.
+An archive depends only on the three files' contents, the version and the epoch: entries in a fixed order, each
+with the epoch's time and fixed permissions, whatever the files' own times, modes or the folders they came from.
 """
 
 import hashlib
+import io
 import os
-import shutil
+import subprocess
 import sys
 import time
 import zipfile
@@ -27,14 +32,26 @@ PROGRAM_MODE = 0o100755
 TEXT_MODE = 0o100644
 MSDOS_DIRECTORY = 0x10
 
+# The Debian packages whose versions decide the bytes, by architecture. The ARM64 runtime is built from
+# Debian's mingw-w64 source package at the version of mingw-w64-x86-64-dev (scripts/common.sh), so that
+# version stands for it too.
+TOOLCHAINS = {
+    "x64": ["g++-mingw-w64-x86-64-posix", "gcc-mingw-w64-x86-64-posix", "binutils-mingw-w64-x86-64",
+            "mingw-w64-x86-64-dev", "mingw-w64-common"],
+    "arm64": ["clang-14", "libclang-cpp14", "libllvm14", "lld-14", "llvm-14", "mingw-w64-x86-64-dev",
+              "mingw-w64-common"],
+}
+# What every build and the archives share: the build system, and the zip writer and its deflate.
+SHARED_TOOLS = ["cmake", "make", "libpython3.11-stdlib", "zlib1g"]
 
-def project_version(build_dir):
-    """The project's version as CMake recorded it when the build was configured."""
+
+def cache_value(build_dir, name):
+    """A value CMake recorded in the build's cache when it was configured."""
     with open(os.path.join(build_dir, "CMakeCache.txt"), encoding="utf-8") as cache:
         for line in cache:
-            if line.startswith("CMAKE_PROJECT_VERSION:"):
+            if line.startswith(name + ":"):
                 return line.rstrip("\n").split("=", 1)[1]
-    sys.exit("package.py: no project version in %s/CMakeCache.txt" % build_dir)
+    sys.exit("package.py: no %s in %s/CMakeCache.txt" % (name, build_dir))
 
 
 def entry_time(epoch):
@@ -51,38 +68,130 @@ def entry(name, mode, when):
     return info
 
 
-def sha256(path):
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def read(path):
     with open(path, "rb") as file:
-        return hashlib.sha256(file.read()).hexdigest()
+        return file.read()
 
 
-def main(build_dir, out_dir):
+def archive_bytes(version, exe, when):
+    """The release archive of one executable."""
+    folder = "Ombrin-%s/" % version
+    members = [("Ombrin.exe", exe, PROGRAM_MODE), ("README.md", read(os.path.join(ROOT, "README.md")), TEXT_MODE),
+               ("LICENSE", read(os.path.join(ROOT, "LICENSE")), TEXT_MODE)]
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as zip_file:
+        zip_file.writestr(entry(folder, FOLDER_MODE, when), b"")
+        for name, data, mode in members:
+            zip_file.writestr(entry(folder + name, mode, when), data, compresslevel=9)
+    return buffer.getvalue()
+
+
+def package_versions(packages):
+    """Installed version of each package, as dpkg knows it."""
+    shown = subprocess.run(["dpkg-query", "-W", "-f=${Package} ${Version}\\n"] + packages, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True, check=False).stdout
+    versions = dict(line.split(" ", 1) for line in shown.splitlines() if " " in line)
+    return [(package, versions.get(package, "not installed")) for package in packages]
+
+
+def buildinfo(version, commit, epoch, executables):
+    """BUILDINFO's text; `executables` holds (architecture, archive name, executable bytes)."""
+    lines = ["Format: 1.0", "Source: Ombrin", "Version: %s" % version, "Git-Commit: %s" % commit,
+             "Source-Date-Epoch: %d" % epoch, "Executables:"]
+    for architecture, archive, exe in executables:
+        lines.append(" %s %s %s:Ombrin-%s/Ombrin.exe" % (architecture, sha256(exe), archive, version))
+    for architecture, _, _ in executables:
+        lines.append("Toolchain-%s:" % architecture)
+        lines += [" %s (= %s)" % pair for pair in package_versions(TOOLCHAINS[architecture])]
+    lines.append("Tools:")
+    lines += [" %s (= %s)" % pair for pair in package_versions(SHARED_TOOLS)]
+    return "\n".join(lines) + "\n"
+
+
+def write(out_dir, commit, build_dirs):
     epoch_text = os.environ.get("SOURCE_DATE_EPOCH", "")
     if not epoch_text.isdigit():
         sys.exit("package.py: SOURCE_DATE_EPOCH must be set to the release time in seconds since 1970")
     when = entry_time(int(epoch_text))
-    version = project_version(build_dir)
-    folder = "Ombrin-%s/" % version
-    archive_name = "Ombrin-%s-win-x64.zip" % version
-    exe = os.path.join(build_dir, "Ombrin.exe")
-    members = [("Ombrin.exe", exe, PROGRAM_MODE), ("README.md", os.path.join(ROOT, "README.md"), TEXT_MODE),
-               ("LICENSE", os.path.join(ROOT, "LICENSE"), TEXT_MODE)]
-
+    files = {}
+    executables = []
+    version = None
+    for build_dir in build_dirs:
+        version = cache_value(build_dir, "CMAKE_PROJECT_VERSION")
+        architecture = cache_value(build_dir, "OMBRIN_ARCHITECTURE")
+        exe = read(os.path.join(build_dir, "Ombrin.exe"))
+        archive = "Ombrin-%s-win-%s.zip" % (version, architecture)
+        files[archive] = archive_bytes(version, exe, when)
+        if architecture == "x64":
+            files["Ombrin.exe"] = exe
+        executables.append((architecture, archive, exe))
+    files["BUILDINFO"] = buildinfo(version, commit, int(epoch_text), executables).encode("ascii")
+    files["SHA256SUMS"] = "".join("%s  %s\n" % (sha256(files[name]), name) for name in sorted(files)).encode("ascii")
     os.makedirs(out_dir, exist_ok=True)
-    archive = os.path.join(out_dir, archive_name)
-    with zipfile.ZipFile(archive, "w") as zip_file:
-        zip_file.writestr(entry(folder, FOLDER_MODE, when), b"")
-        for name, path, mode in members:
-            with open(path, "rb") as source:
-                zip_file.writestr(entry(folder + name, mode, when), source.read(), compresslevel=9)
-    shutil.copyfile(exe, os.path.join(out_dir, "Ombrin.exe"))
-    with open(os.path.join(out_dir, "SHA256SUMS"), "w", encoding="ascii", newline="\n") as sums:
-        for name in [archive_name, "Ombrin.exe"]:
-            sums.write("%s  %s\n" % (sha256(os.path.join(out_dir, name)), name))
-    print("Wrote %s, Ombrin.exe and SHA256SUMS in %s" % (archive_name, out_dir))
+    for name, data in files.items():
+        with open(os.path.join(out_dir, name), "wb") as file:
+            file.write(data)
+    print("Wrote %s in %s" % (", ".join(sorted(files)), out_dir))
+
+
+def fields(text):
+    """BUILDINFO's fields: name -> list of lines (a one-line field's value is its only line)."""
+    found, name = {}, None
+    for line in text.splitlines():
+        if line.startswith(" ") and name:
+            found[name].append(line.strip())
+        elif ":" in line:
+            name, value = line.split(":", 1)
+            found[name] = [value.strip()] if value.strip() else []
+    return found
+
+
+def check(release_dir, rebuilt_dir):
+    """Compares a release with a rebuild of it; prints what differs and returns the exit status."""
+    recorded = fields(read(os.path.join(release_dir, "BUILDINFO")).decode("ascii"))
+    rebuilt = fields(read(os.path.join(rebuilt_dir, "BUILDINFO")).decode("ascii"))
+    toolchain_changes = []
+    for name in sorted(name for name in recorded if name.startswith("Toolchain-") or name == "Tools"):
+        old, new = set(recorded[name]), set(rebuilt.get(name, []))
+        toolchain_changes += ["%s: recorded %s, here %s" % (name, before, after)
+                              for before in sorted(old - new)
+                              for after in sorted(line for line in new - old if line.split()[0] == before.split()[0])]
+    for change in toolchain_changes:
+        print("Toolchain differs: " + change)
+    if recorded.get("Git-Commit") != rebuilt.get("Git-Commit"):
+        print("The release is of commit %s; this checkout is at %s." % (recorded.get("Git-Commit"),
+                                                                      rebuilt.get("Git-Commit")))
+        return 1
+    differing = []
+    for line in read(os.path.join(release_dir, "SHA256SUMS")).decode("ascii").splitlines():
+        name = line.split("  ", 1)[1]
+        if name in ("BUILDINFO", "SHA256SUMS"):
+            continue
+        given = os.path.join(release_dir, name)
+        if not os.path.exists(given) or sha256(read(given)) != line.split()[0]:
+            print("%s does not match SHA256SUMS in %s." % (name, release_dir))
+            return 1
+        if read(given) != read(os.path.join(rebuilt_dir, name)):
+            differing.append(name)
+    if recorded.get("Executables") != rebuilt.get("Executables"):
+        differing.append("the executables listed in BUILDINFO")
+    if differing:
+        print("Rebuilt bytes differ: %s." % ", ".join(differing))
+        print("The toolchain differs as shown above." if toolchain_changes else
+              "The toolchain's packages are the same: the source or the build setting differs.")
+        return 1
+    print("Confirmed: the rebuild gives the same bytes as the release in %s." % release_dir)
+    return 0
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit("usage: package.py BUILD_DIR OUT_DIR")
-    main(*sys.argv[1:])
+    if len(sys.argv) >= 5 and sys.argv[1] == "write":
+        write(sys.argv[2], sys.argv[3], sys.argv[4:])
+    elif len(sys.argv) == 4 and sys.argv[1] == "check":
+        sys.exit(check(sys.argv[2], sys.argv[3]))
+    else:
+        sys.exit(__doc__)

@@ -1,33 +1,107 @@
 #!/usr/bin/env bash
-# Makes a release in dist/: builds Ombrin.exe with mingw-w64, checks the result
-# with the metadata and smoke tests under Wine, then writes the archive, the
-# executable and SHA256SUMS (scripts/package.py).
+# Makes a release of the checked-out commit in dist/, or checks one.
 #
-# The same commit gives the same bytes, in any folder, at any time: the
-# archive's entry times are the commit's time, or SOURCE_DATE_EPOCH when set.
+#   bash scripts/release.sh              builds Ombrin.exe for x64 and ARM64, checks both with the
+#                                        metadata and smoke tests under Wine, and writes the archives,
+#                                        the x64 executable, BUILDINFO and SHA256SUMS (scripts/package.py)
+#   bash scripts/release.sh --check DIR  rebuilds the release in DIR from this checkout and compares the
+#                                        bytes; says which toolchain package differs when they do not match
+#
+# Each build is configured afresh in a folder of its own under build/release/, from the project's presets
+# alone: nothing cached from earlier builds, no compiler flags from the environment. The same commit gives
+# the same bytes, in any folder, at any time, with the same Debian packages: the archives' entry times are
+# the commit's time, or SOURCE_DATE_EPOCH when set.
+#
+# Signing: with OMBRIN_SIGN_PKCS12 naming a PKCS#12 file and OMBRIN_SIGN_PASSWORD_FILE a file holding its
+# password, each executable is also signed (Authenticode, osslsigncode) into dist/signed/, beside its own
+# archive and SHA256SUMS. The unsigned files stay the reproducible reference.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ombrin_install_missing
+PRESETS=(mingw mingw-arm64)
+check_dir=
+case "${1:-}" in
+    "") ;;
+    --check)
+        [ $# -eq 2 ] && [ -f "$2/BUILDINFO" ] || {
+            echo "usage: release.sh [--check DIR]; DIR must hold a release with its BUILDINFO" >&2
+            exit 2
+        }
+        check_dir=$(cd "$2" && pwd)
+        ;;
+    *)
+        echo "usage: release.sh [--check DIR]" >&2
+        exit 2
+        ;;
+esac
 
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    if ! SOURCE_DATE_EPOCH=$(git -C "$OMBRIN_ROOT" log -1 --format=%ct 2>/dev/null); then
-        echo "Not a git checkout: set SOURCE_DATE_EPOCH to the release time (seconds since 1970)." >&2
-        exit 1
-    fi
+ombrin_install_missing osslsigncode
+
+commit=$(git -C "$OMBRIN_ROOT" rev-parse --verify HEAD 2>/dev/null) || {
+    echo "Not a git checkout: a release is made of a commit." >&2
+    exit 1
+}
+dirty=$(git -C "$OMBRIN_ROOT" status --porcelain)
+if [ -n "$dirty" ]; then
+    echo "Refusing: the working tree has uncommitted changes, so the release would not be commit ${commit:0:12}'s:" >&2
+    echo "$dirty" >&2
+    exit 1
+fi
+if [ -n "$check_dir" ]; then
+    SOURCE_DATE_EPOCH=$(sed -n 's/^Source-Date-Epoch: //p' "$check_dir/BUILDINFO")
+elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git -C "$OMBRIN_ROOT" log -1 --format=%ct)
 fi
 export SOURCE_DATE_EPOCH
-if [ -n "$(git -C "$OMBRIN_ROOT" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
-    echo "Warning: the checkout has uncommitted changes; this release is not the commit's." >&2
+
+# Flags from the environment would reach the compilers through CMake; the ARM64 runtime is the one
+# ombrin_arm64_toolchain checks.
+unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS ASMFLAGS
+ombrin_arm64_toolchain
+export OMBRIN_ARM64_SYSROOT=$OMBRIN_ARM64_TOOLCHAIN/aarch64-w64-mingw32
+[ -n "$check_dir" ] || ombrin_arm64_root
+
+builds=()
+for preset in "${PRESETS[@]}"; do
+    build=$OMBRIN_ROOT/build/release/$preset
+    echo "== Building Ombrin.exe ($preset) in $build"
+    rm -rf "$build"
+    (cd "$OMBRIN_ROOT" && cmake --preset "$preset" -B "$build" >/dev/null &&
+        cmake --build "$build" -j "$(nproc)" --target Ombrin >/dev/null)
+    if [ -z "$check_dir" ]; then
+        echo "== Checking it"
+        ctest --test-dir "$build" --output-on-failure --no-tests=error -R '^(executable_metadata|wine_smoke)$'
+    fi
+    builds+=("$build")
+done
+
+if [ -n "$check_dir" ]; then
+    rebuilt=$OMBRIN_ROOT/build/release/check
+    rm -rf "$rebuilt"
+    /usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" write "$rebuilt" "$commit" "${builds[@]}" >/dev/null
+    exec /usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" check "$check_dir" "$rebuilt"
 fi
 
-echo "== Building Ombrin.exe"
-ombrin_build mingw --target Ombrin
-
-echo "== Checking it"
-ombrin_ctest mingw -R '^(executable_metadata|wine_smoke)$'
-
 echo "== Packaging"
-rm -rf "$OMBRIN_ROOT/dist"
-/usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" "$OMBRIN_ROOT/build/mingw" "$OMBRIN_ROOT/dist"
-(cd "$OMBRIN_ROOT/dist" && sha256sum -c SHA256SUMS && cat SHA256SUMS)
+dist=$OMBRIN_ROOT/dist
+rm -rf "$dist"
+/usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" write "$dist" "$commit" "${builds[@]}"
+(cd "$dist" && sha256sum -c SHA256SUMS && cat SHA256SUMS)
+
+if [ -z "${OMBRIN_SIGN_PKCS12:-}" ] || [ -z "${OMBRIN_SIGN_PASSWORD_FILE:-}" ]; then
+    echo "Not signed: set OMBRIN_SIGN_PKCS12 and OMBRIN_SIGN_PASSWORD_FILE to sign the executables."
+    exit 0
+fi
+echo "== Signing into $dist/signed"
+signed_builds=()
+for build in "${builds[@]}"; do
+    # A copy of the build folder's cache and the signed executable: package.py packages it as it is.
+    signed=$OMBRIN_ROOT/build/release/signed-$(basename "$build")
+    rm -rf "$signed"
+    mkdir -p "$signed"
+    cp "$build/CMakeCache.txt" "$signed/"
+    osslsigncode sign -pkcs12 "$OMBRIN_SIGN_PKCS12" -readpass "$OMBRIN_SIGN_PASSWORD_FILE" -h sha256 \
+        -n "Ombrin" -in "$build/Ombrin.exe" -out "$signed/Ombrin.exe" >/dev/null
+    signed_builds+=("$signed")
+done
+/usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" write "$dist/signed" "$commit" "${signed_builds[@]}"
