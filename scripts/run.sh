@@ -32,28 +32,28 @@ export WINEPREFIX=$root/prefix TMPDIR=$root/tmp
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8
 mkdir -p "$WINEPREFIX" "$TMPDIR"
 trap '"${launcher[@]}" wineserver -k 2>/dev/null; rm -rf "$root"' EXIT
-wine() { (cd "$root" && "${launcher[@]}" wine "$@"); }
+in_wine() { (cd "$root" && "${launcher[@]}" wine "$@"); }
 echo "Preparing a throwaway Wine prefix..."
 (cd "$root" && "${launcher[@]}" wineserver -p && "${launcher[@]}" wineboot -i >/dev/null 2>&1)
 
 build=$OMBRIN_ROOT/build/$preset
 status=0
 if [ $# -gt 0 ]; then
-    wine "$build/Ombrin.exe" "$@" || status=$?
+    in_wine "$build/Ombrin.exe" "$@" || status=$?
 else
     class='{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}'
     id='ROOT\OMBRIN_SAMPLE'
     inf="Z:$(echo "$OMBRIN_ROOT/examples/sample-driver/ombrin_sample.inf" | tr / '\\')"
-    wine "$build/tests/wine/make_device.exe" "$id"
+    in_wine "$build/tests/wine/make_device.exe" "$id"
     echo
     echo "== Before =="
-    wine "$build/tests/wine/show_state.exe" "$class" "$id"
+    in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
     echo
     echo "== Ombrin.exe /c \"$id\" \"$inf\" =="
-    wine "$build/Ombrin.exe" /c "$id" "$inf" || status=$?
+    in_wine "$build/Ombrin.exe" /c "$id" "$inf" || status=$?
     echo
     echo "== After =="
-    wine "$build/tests/wine/show_state.exe" "$class" "$id"
+    in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
     echo
 fi
 # Linux sees the status modulo 256; show it as Windows gives it.
