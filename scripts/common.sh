@@ -5,7 +5,7 @@ OMBRIN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages the build and the tests need.
 OMBRIN_PACKAGES=(cmake make g++ libgtest-dev g++-mingw-w64-x86-64-posix wine64 python3 python3-pefile util-linux
-    clang libclang-rt-dev clang-tidy cppcheck)
+    clang libclang-rt-dev clang-tidy cppcheck git osslsigncode openssl)
 
 ombrin_install_missing() {
     local missing=() package

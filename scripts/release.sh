@@ -35,7 +35,7 @@ case "${1:-}" in
         ;;
 esac
 
-ombrin_install_missing osslsigncode
+ombrin_install_missing
 
 commit=$(git -C "$OMBRIN_ROOT" rev-parse --verify HEAD 2>/dev/null) || {
     echo "Not a git checkout: a release is made of a commit." >&2
