@@ -4,7 +4,8 @@
 // lowers its stack pointer by more than a page (the program's output buffer
 // is 4 KiB): x15 holds the size in units of 16 bytes. Windows grows a
 // thread's stack one guard page at a time, so every page between the stack
-// pointer and the new bottom is read, from the top down. Only x16 and x17 change; the caller lowers the stack pointer itself.
+// pointer and the new bottom is read, from the top down. Only x16 and x17
+// change; the caller lowers the stack pointer itself.
     .text
     .globl  __chkstk
     .p2align 2
