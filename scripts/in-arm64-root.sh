@@ -2,13 +2,16 @@
 # Runs COMMAND [ARGUMENTS...] of the arm64 Debian root (wine, wineboot,
 # wineserver, winepath...) under qemu-user, in the current folder. It runs in a
 # mount namespace of its own, so nothing stays mounted once it ends: the root
-# sees /proc, /dev, /tmp, $TMPDIR and this project at their own paths.
+# sees /proc, /dev, /tmp, the folder that holds $WINEPREFIX and this project at
+# their own paths.
 # The root is $OMBRIN_ARM64_ROOT, by default build/arm64-root
 # (source scripts/common.sh; ombrin_arm64_root makes it).
 set -euo pipefail
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 root=${OMBRIN_ARM64_ROOT:-$project/build/arm64-root}
-tmp=$(cd "${TMPDIR:-/tmp}" && pwd)
+# The prefix's folder holds the prefix and the files its runs read and write.
+tmp=/tmp
+if [ -n "${WINEPREFIX:-}" ]; then tmp=$(cd "$(dirname "$WINEPREFIX")" && pwd); fi
 case "$tmp/" in /tmp/*) tmp=/tmp ;; esac
 if [ ! -x "$root/usr/bin/wine" ]; then
     echo "in-arm64-root.sh: no arm64 root with Wine in $root" >&2

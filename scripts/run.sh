@@ -25,16 +25,20 @@ if [ "$preset" = mingw-arm64 ]; then
     ombrin_arm64_toolchain
     ombrin_arm64_root
 fi
-ombrin_build "$preset" >/dev/null
+echo "Building Ombrin.exe and the sample's helpers ($preset)..."
+ombrin_build "$preset"
 
 root=$(mktemp -d)
-export WINEPREFIX=$root/prefix TMPDIR=$root/tmp
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8
-mkdir -p "$WINEPREFIX" "$TMPDIR"
-trap '"${launcher[@]}" wineserver -k 2>/dev/null; rm -rf "$root"' EXIT
+trap 'ombrin_close_wine_prefix "$root/prefix" "${launcher[@]}"; rm -rf "$root"' EXIT
+ombrin_wine_environment "$root/prefix"
 in_wine() { (cd "$root" && "${launcher[@]}" wine "$@"); }
 echo "Preparing a throwaway Wine prefix..."
-(cd "$root" && "${launcher[@]}" wineserver -p && "${launcher[@]}" wineboot -i >/dev/null 2>&1)
+# Wine's own messages go to a log, shown when it fails.
+(cd "$root" && "${launcher[@]}" wineserver -p && "${launcher[@]}" wineboot -i) >"$root/wine.log" 2>&1 || {
+    echo "Wine could not prepare the prefix; its messages:" >&2
+    cat "$root/wine.log" >&2
+    exit 1
+}
 
 build=$OMBRIN_ROOT/build/$preset
 status=0

@@ -3,7 +3,6 @@
 import atexit
 import os
 import re
-import shlex
 import shutil
 import signal
 import subprocess
@@ -56,7 +55,9 @@ class Prefix:
     SLOWDOWN = float(os.environ.get("OMBRIN_WINE_SLOWDOWN", "1"))
 
     def __init__(self):
-        self.launcher = shlex.split(os.environ.get("OMBRIN_WINE_LAUNCHER", ""))
+        # One program, whatever its path holds (blanks included).
+        launcher = os.environ.get("OMBRIN_WINE_LAUNCHER", "")
+        self.launcher = [launcher] if launcher else []
         failures = []
         for attempt in range(1, self.BOOT_ATTEMPTS + 1):
             self._make_folder()
@@ -73,14 +74,18 @@ class Prefix:
         self.root = tempfile.mkdtemp(prefix="ombrin-wine-")
         _open.add(self)
         self.env = dict(os.environ)
-        # No display, and no offer to install Wine's .NET and HTML add-ons. Wine's own temporary
-        # files (its server's socket folder among them) stay inside this folder.
+        # No display, and no offer to install Wine's .NET and HTML add-ons. A runtime folder of the
+        # prefix's own, or Wine 10's display driver writes a complaint onto the console of a test.
         self.env.update(WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", TMPDIR=os.path.join(self.root, "tmp"))
+                        WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=os.path.join(self.root, "runtime"))
         self.env.pop("DISPLAY", None)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        # Debian's Wine 10 server aborts when TMPDIR is set and /run/user/UID is missing (close()
+        # removes the socket folder it makes instead).
+        self.env.pop("TMPDIR", None)
         # Arguments reach Windows programs converted from this locale.
         self.env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        os.mkdir(self.env["TMPDIR"])
+        os.mkdir(self.env["XDG_RUNTIME_DIR"], 0o700)
         self.work = os.path.join(self.root, "work")
         os.mkdir(self.work)
 
@@ -150,8 +155,26 @@ class Prefix:
             subprocess.run(self.launcher + ["wineserver", "-k"], env=self.env, timeout=60 * self.SLOWDOWN,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         except (OSError, subprocess.SubprocessError):
-            pass  # nothing runs any more, or it will not answer: the folder goes all the same
+            pass  # nothing runs any more, or it will not answer: the folders go all the same
+        for folder in server_folders(self.env["WINEPREFIX"]):
+            shutil.rmtree(folder, ignore_errors=True)
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+def server_folders(prefix):
+    """Where Wine's server keeps the socket of `prefix`, outside it, and never removes it: under
+    /run/user/UID/wine when that folder exists, else in a folder of /tmp that the prefix names."""
+    folders = []
+    try:
+        where = os.stat(prefix)
+        folders.append("/run/user/%d/wine/server-%x-%x" % (os.getuid(), where.st_dev, where.st_ino))
+        with open(os.path.join(prefix, "wineserver"), encoding="ascii") as named:
+            name = named.read().strip()
+        if re.fullmatch(r"wine-[A-Za-z0-9]+", name):
+            folders.append(os.path.join("/tmp", name))
+    except (OSError, UnicodeDecodeError):
+        pass
+    return folders
 
 
 def shell_quote(word):
