@@ -27,12 +27,20 @@ set(CMAKE_SYSROOT "${OMBRIN_ARM64_SYSROOT}")
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_ASM_COMPILER clang)
+# The release's BUILDINFO names the runtime this build links.
+set(OMBRIN_ARM64_RUNTIME "${OMBRIN_ARM64_SYSROOT}" CACHE INTERNAL "aarch64 mingw-w64 runtime of this build")
 foreach(language C CXX ASM)
   set(CMAKE_${language}_COMPILER_TARGET ${OMBRIN_MINGW_PREFIX})
 endforeach()
-find_program(OMBRIN_LLVM_WINDRES NAMES llvm-windres llvm-windres-14 REQUIRED)
+# LLVM's own tools for this clang stand in its folder under their plain names
+# (Debian puts only versioned names, such as llvm-windres-14, on the path).
+find_program(OMBRIN_CLANG clang REQUIRED)
+get_filename_component(OMBRIN_LLVM_BIN "${OMBRIN_CLANG}" REALPATH)
+get_filename_component(OMBRIN_LLVM_BIN "${OMBRIN_LLVM_BIN}" DIRECTORY)
+find_program(OMBRIN_LLVM_WINDRES llvm-windres PATHS "${OMBRIN_LLVM_BIN}" NO_DEFAULT_PATH REQUIRED)
 set(CMAKE_RC_COMPILER "${OMBRIN_LLVM_WINDRES}")
-set(CMAKE_RC_FLAGS_INIT "--target=${OMBRIN_MINGW_PREFIX} -I${OMBRIN_ARM64_SYSROOT}/include")
+# The resource script includes no system header.
+set(CMAKE_RC_FLAGS_INIT "--target=${OMBRIN_MINGW_PREFIX}")
 
 # In the ARM64 msvcrt import library __ms_fwprintf is only a weak alias of
 # fwprintf, so with mingw's own printf (which C++ turns on) fwprintf calls
