@@ -19,6 +19,8 @@ with the epoch's time and fixed permissions, whatever the files' own times, mode
 import hashlib
 import io
 import os
+import re
+import shutil
 import subprocess
 import sys
 import time
@@ -32,17 +34,11 @@ PROGRAM_MODE = 0o100755
 TEXT_MODE = 0o100644
 MSDOS_DIRECTORY = 0x10
 
-# The Debian packages whose versions decide the bytes, by architecture. The ARM64 runtime is built from
-# Debian's mingw-w64 source package at the version of mingw-w64-x86-64-dev (scripts/common.sh), so that
-# version stands for it too.
-TOOLCHAINS = {
-    "x64": ["g++-mingw-w64-x86-64-posix", "gcc-mingw-w64-x86-64-posix", "binutils-mingw-w64-x86-64",
-            "mingw-w64-x86-64-dev", "mingw-w64-common"],
-    "arm64": ["clang-14", "libclang-cpp14", "libllvm14", "lld-14", "llvm-14", "mingw-w64-x86-64-dev",
-              "mingw-w64-common"],
-}
-# What every build and the archives share: the build system, and the zip writer and its deflate.
-SHARED_TOOLS = ["cmake", "make", "libpython3.11-stdlib", "zlib1g"]
+# The Debian packages of the x64 toolchain, whose versions decide its bytes.
+X64_TOOLCHAIN = ["g++-mingw-w64-x86-64-posix", "gcc-mingw-w64-x86-64-posix", "binutils-mingw-w64-x86-64",
+                 "mingw-w64-x86-64-dev", "mingw-w64-common"]
+# The ARM64 build's LLVM tools, found as the build finds them: in the folder of the clang on the path.
+LLVM_TOOLS = ["clang", "lld", "llvm-windres"]
 
 
 def cache_value(build_dir, name):
@@ -95,20 +91,66 @@ def package_versions(packages):
     shown = subprocess.run(["dpkg-query", "-W", "-f=${Package} ${Version}\\n"] + packages, stdout=subprocess.PIPE,
                            stderr=subprocess.DEVNULL, text=True, check=False).stdout
     versions = dict(line.split(" ", 1) for line in shown.splitlines() if " " in line)
-    return [(package, versions.get(package, "not installed")) for package in packages]
+    missing = [package for package in packages if package not in versions]
+    if missing:
+        sys.exit("package.py: not installed, so BUILDINFO cannot name their versions: %s" % " ".join(missing))
+    return [(package, versions[package]) for package in packages]
+
+
+def owning_packages(paths):
+    """The Debian packages that installed these files (symbolic links followed), in order, once each."""
+    found = []
+    for path in paths:
+        shown = subprocess.run(["dpkg-query", "-S", os.path.realpath(path)], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True, check=False).stdout
+        if not shown:
+            sys.exit("package.py: no Debian package installed %s" % path)
+        package = shown.split(":", 1)[0]
+        if package not in found:
+            found.append(package)
+    return found
+
+
+def llvm_toolchain():
+    """The packages of the ARM64 build's LLVM tools and of LLVM's own libraries they load."""
+    clang = shutil.which("clang")
+    if clang is None:
+        sys.exit("package.py: no clang on the path")
+    folder = os.path.dirname(os.path.realpath(clang))
+    tools = [os.path.join(folder, tool) for tool in LLVM_TOOLS]
+    libraries = []
+    for tool in tools:
+        linked = subprocess.run(["ldd", tool], stdout=subprocess.PIPE, text=True, check=False).stdout
+        libraries += re.findall(r"=> (\S*/lib(?:LLVM|clang)[^/\s]*) ", linked)
+    return owning_packages(tools + libraries)
+
+
+def toolchain(architecture, build_dir):
+    """BUILDINFO's lines for one build's toolchain: package and version pairs."""
+    if architecture == "x64":
+        return package_versions(X64_TOOLCHAIN)
+    # The ARM64 C runtime is built from Debian's mingw-w64 source package (scripts/common.sh says which).
+    runtime = os.path.dirname(cache_value(build_dir, "OMBRIN_ARM64_RUNTIME"))
+    source = read(os.path.join(runtime, "runtime-source")).decode("ascii").split()
+    return package_versions(llvm_toolchain()) + [(source[0], source[1])]
+
+
+def shared_tools():
+    """What every build and the archives share: the build system, and the zip writer and its deflate."""
+    return package_versions(["cmake", "make"] + owning_packages([zipfile.__file__]) + ["zlib1g"])
 
 
 def buildinfo(version, commit, epoch, executables):
-    """BUILDINFO's text; `executables` holds (architecture, archive name, executable bytes)."""
+    """BUILDINFO's text; `executables` holds (architecture, archive name, executable bytes, build folder)."""
     lines = ["Format: 1.0", "Source: Ombrin", "Version: %s" % version, "Git-Commit: %s" % commit,
              "Source-Date-Epoch: %d" % epoch, "Executables:"]
-    for architecture, archive, exe in executables:
+    for architecture, archive, exe, _ in executables:
         lines.append(" %s %s %s:Ombrin-%s/Ombrin.exe" % (architecture, sha256(exe), archive, version))
-    for architecture, _, _ in executables:
+    for architecture, _, _, build_dir in executables:
         lines.append("Toolchain-%s:" % architecture)
-        lines += [" %s (= %s)" % pair for pair in package_versions(TOOLCHAINS[architecture])]
+        lines += [" %s (= %s)" % pair for pair in toolchain(architecture, build_dir)]
     lines.append("Tools:")
-    lines += [" %s (= %s)" % pair for pair in package_versions(SHARED_TOOLS)]
+    lines += [" %s (= %s)" % pair for pair in shared_tools()]
     return "\n".join(lines) + "\n"
 
 
@@ -128,7 +170,7 @@ def write(out_dir, commit, build_dirs):
         files[archive] = archive_bytes(version, exe, when)
         if architecture == "x64":
             files["Ombrin.exe"] = exe
-        executables.append((architecture, archive, exe))
+        executables.append((architecture, archive, exe, build_dir))
     files["BUILDINFO"] = buildinfo(version, commit, int(epoch_text), executables).encode("ascii")
     files["SHA256SUMS"] = "".join("%s  %s\n" % (sha256(files[name]), name) for name in sorted(files)).encode("ascii")
     os.makedirs(out_dir, exist_ok=True)
