@@ -23,7 +23,6 @@ constexpr uint16_t kEnhancedScanCodes[] = {28, 53, 71, 72, 73, 75, 77, 79, 80, 8
 template <size_t N>
 bool InRanges(const ScanRange (&ranges)[N], uint16_t scanCode) {
     for (const ScanRange& range : ranges) {
-        // cppcheck-suppress useStlAlgorithm
         if (scanCode >= range.First && scanCode <= range.Last) return true;
     }
     return false;
@@ -32,7 +31,6 @@ bool InRanges(const ScanRange (&ranges)[N], uint16_t scanCode) {
 template <size_t N>
 bool Contains(const uint16_t (&codes)[N], uint16_t scanCode) {
     for (const uint16_t code : codes) {
-        // cppcheck-suppress useStlAlgorithm
         if (code == scanCode) return true;
     }
     return false;
@@ -63,7 +61,7 @@ bool IsKeyPress(const platform::InputRecord& record) {
 bool PersonCanType() {
     // A hidden window is fine: a pseudo-console's window is hidden, yet a person
     // types there.
-    const platform::WindowHandle window = platform::ConsoleWindow();
+    platform::WindowHandle window = platform::ConsoleWindow();
     return window != nullptr && platform::IsLiveWindow(window) && platform::WindowStationVisible();
 }
 
