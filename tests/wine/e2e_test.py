@@ -223,17 +223,21 @@ class PauseInConsoleTest(StandInPrefixTest):
 class InterruptTest(StandInPrefixTest):
     """Ctrl+C sent to the console by a driver program, with the program's output going to a file."""
 
-    def interrupt(self, action, args, **env):
-        """Returns the program's exit status, the bytes it wrote, and what the driver said."""
+    def interrupt(self, action, args, to_file=True, **env):
+        """Returns the program's exit status, the bytes it wrote to its file (None when its output
+        went to the console), and what the console showed."""
         self.clear_log()
         output = os.path.join(self.prefix.work, "output-%s.txt" % self._testMethodName)
+        redirect = ["--stdout", self.prefix.windows_path(output)] if to_file else []
         status, text = self.prefix.run_in_terminal(
-            helper("console_driver.exe"), [action, "--stdout", self.prefix.windows_path(output), OMBRIN] + args,
-            extra_env=dict(self.env, **env))
+            helper("console_driver.exe"), [action] + redirect + [OMBRIN] + args, extra_env=dict(self.env, **env))
         self.assertNotIn("driver: FAILED", text, text)
         self.assertEqual(status, 0, text)
-        with open(output, "rb") as written:
-            return int(re.search(r"driver: exit status (-?\d+)", text).group(1)), written.read(), text
+        written = None
+        if to_file:
+            with open(output, "rb") as file:
+                written = file.read()
+        return int(re.search(r"driver: exit status (-?\d+)", text).group(1)), written, text
 
     def test_ctrl_c_during_the_update_lets_it_finish_then_writes_everything_out_without_the_pause(self):
         cases = [("5", UPDATE_ACCESS_DENIED, 1), (None, b"", 0)]
@@ -259,6 +263,21 @@ class InterruptTest(StandInPrefixTest):
         self.assertLess(ended_after, 3000, text)
         self.assertEqual(self.calls("done"), [])
         self.assertEqual(status, STATUS_CONTROL_C_EXIT)
+
+    def test_on_a_console_each_report_is_shown_at_once(self):
+        # The class installation's report is shown while the update still runs: a second Ctrl+C,
+        # which loses whatever is held back, ends the run.
+        status, _, text = self.interrupt("ctrl-c-twice", ["/c", "H", "missing.inf"], to_file=False,
+                                         OMBRIN_STANDIN_DELAY_MS="20000")
+        self.assertEqual(status, STATUS_CONTROL_C_EXIT, text)
+        self.assertIn(CLASS_FILE_NOT_FOUND.decode().replace("\r", ""), text)
+
+    def test_a_log_off_event_does_not_stop_the_installation(self):
+        # A program started by a service gets every user's log-off; the update finishes and is reported.
+        status, written, _ = self.interrupt("logoff", ["/s", "H", "x.inf"], OMBRIN_STANDIN_UPDATE_ERROR="5",
+                                            OMBRIN_STANDIN_DELAY_MS=str(int(5000 * Prefix.SLOWDOWN)))
+        self.assertEqual((status, written), (1, UPDATE_ACCESS_DENIED))
+        self.assertEqual(self.calls("done"), [["update"]])
 
 
 class PlantedLibraryTest(unittest.TestCase):
@@ -309,6 +328,18 @@ class PlantedLibraryTest(unittest.TestCase):
                 self.assertEqual(result, (0, b""))
                 self.assertEqual(paths, {"c:\\windows\\system32\\newdev.dll",
                                          "c:\\windows\\system32\\setupapi.dll"})
+
+    def test_without_the_search_flags_the_system_newdev_imports_the_system_setupapi(self):
+        # Only setupapi.dll is planted; the update goes through Wine's own newdev.dll, which imports it.
+        self.plant(["setupapi.dll"])
+        system_newdev = "C:\\windows\\system32\\newdev.dll"
+        # The control: loaded by its full path alone, newdev's import is looked for beside the program.
+        _, paths = self.loaded("naive.log", "naive_load.exe", [system_newdev])
+        self.assertIn(self.planted("setupapi.dll"), paths)
+
+        result, paths = self.loaded("fallback.log", os.path.basename(FALLBACK), ["H", "x.inf"])
+        self.assertEqual(result, (0, b""))
+        self.assertEqual(paths, set())
 
     def test_what_system_libraries_load_in_turn_during_a_real_installation_is_not_planted(self):
         # Names of libraries that Wine's device installation loads on its way (zlib1.dll, which Wine

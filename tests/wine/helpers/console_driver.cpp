@@ -8,6 +8,8 @@
 //   ctrl-c|ctrl-c-twice  (in a console) sends Ctrl+C to the console while the
 //                    program runs, once or twice; checks that it ended and says
 //                    how long after the last Ctrl+C.
+//   logoff           delivers a log-off event to the program as Windows does, by
+//                    a thread of its own started at kernelbase's CtrlRoutine.
 //   terminate        (in a console) ends the waiting program with
 //                    TerminateProcess after 2 s, as an agent's time-out does.
 //   hidden           starts the program in a new console without a window
@@ -22,6 +24,8 @@
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 namespace {
 
@@ -130,6 +134,30 @@ void SendCtrlC(HANDLE process, int times) {
     }
 }
 
+// Starts a thread in `process` at kernelbase's CtrlRoutine with `event`, as
+// Windows delivers a console control event; the routine's address there is
+// found from where kernelbase lies in this process and in that one.
+void SendControlEvent(const PROCESS_INFORMATION& process, DWORD event) {
+    HMODULE own = GetModuleHandleW(L"kernelbase.dll");
+    FARPROC routine = own != nullptr ? GetProcAddress(own, "CtrlRoutine") : nullptr;
+    BYTE* remote = nullptr;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.dwProcessId);
+    MODULEENTRY32W module = {sizeof module};
+    for (BOOL more = Module32FirstW(snapshot, &module); more && remote == nullptr;
+         more = Module32NextW(snapshot, &module)) {
+        if (_wcsicmp(module.szModule, L"kernelbase.dll") == 0) remote = module.modBaseAddr;
+    }
+    if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
+    Check(routine != nullptr && remote != nullptr, "CtrlRoutine found");
+    if (routine == nullptr || remote == nullptr) return;
+    const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        remote + (reinterpret_cast<BYTE*>(routine) - reinterpret_cast<BYTE*>(own)));
+    HANDLE thread = CreateRemoteThread(process.hProcess, nullptr, 0, start,
+                                       reinterpret_cast<void*>(static_cast<ULONG_PTR>(event)), 0, nullptr);
+    Check(thread != nullptr, "control event sent");
+    if (thread != nullptr) CloseHandle(thread);
+}
+
 // A window station that nobody sees, with its desktop, as Windows gives services
 // and tasks run without a logged-on user; returns the desktop's full name.
 wchar_t* HiddenStationDesktop() {
@@ -217,6 +245,9 @@ int wmain(int argc, wchar_t** argv) {
                                : is(L"arrow") ? KeyRecord(true, VK_UP, 72, 0, ENHANCED_KEY)
                                               : KeyRecord(true, 'Q', 16, L'q', 0);
             PressKey(input, process.hProcess, key, is(L"alone"), outputFile);
+        } else if (is(L"logoff")) {
+            SendControlEvent(process, CTRL_LOGOFF_EVENT);
+            AwaitEnd(process.hProcess);
         } else if (is(L"terminate")) {
             Check(TerminateProcess(process.hProcess, 99) != FALSE, "terminated");
             AwaitEnd(process.hProcess);
