@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs whatever is missing, builds everything and runs every test:
+#   0. the documentation's relative links;
 #   1. the unit tests of the portable logic (g++);
 #   2. the same tests under AddressSanitizer and UndefinedBehaviorSanitizer (clang);
 #   3. each fuzz target for OMBRIN_FUZZ_SECONDS seconds (default 30);
-#   4. clang-tidy and cppcheck over src/;
+#   4. clang-tidy and cppcheck over src/, and the portable sources in MSVC mode (clang-cl);
 #   5. the real Ombrin.exe for x64 under Wine: smoke, metadata, end-to-end and release tests;
 #   6. the real Ombrin.exe for ARM64 under the arm64 Wine, run by qemu-user: the same suites.
 # Every temporary folder the tests make is under one folder of this run, removed
@@ -13,6 +14,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ombrin_install_missing
 ombrin_use_private_tmpdir
+
+echo "== Documentation links"
+python3 -B "$OMBRIN_ROOT/tests/check_links.py"
 
 echo "== Unit tests"
 ombrin_build host
