@@ -79,7 +79,7 @@ OMBRIN_ARM64_RUNTIME_FALLBACK=(bookworm 10.0.0-3)
 # source comes through a private sources list with deb-src, made from the
 # machine's own archive address; apt verifies it against Debian's signed
 # index, and the machine's apt configuration stays untouched. The build runs in
-# a folder of /tmp (configure and make cannot take every path a checkout may
+# a temporary folder with a plain path (configure and make cannot take every path a checkout may
 # have) that is mapped out of the objects, so that the runtime, and the
 # programs linked with it, are the same bytes wherever this runs. Debian has no
 # compiler runtime for this target either: the one piece the runtime and the
@@ -99,8 +99,11 @@ ombrin_arm64_toolchain() {
     ombrin_debian_archive || return 1
     rm -rf "$OMBRIN_ARM64_TOOLCHAIN"
     mkdir -p "$OMBRIN_ARM64_TOOLCHAIN"
-    local work status=0
-    work=$(mktemp -d /tmp/ombrin-runtime.XXXXXX)
+    # Inside the test command's own temporary folder, which goes however the command ends, where
+    # its path is plain enough for configure and make.
+    local work status=0 base=/tmp
+    [[ ${OMBRIN_TMPDIR:-} =~ ^[A-Za-z0-9/._-]+$ ]] && base=$OMBRIN_TMPDIR
+    work=$(mktemp -d "$base/ombrin-runtime.XXXXXX")
     ombrin_build_arm64_runtime || status=$?
     rm -rf "$work"
     [ $status -eq 0 ] && echo "$stamp" >"$OMBRIN_ARM64_TOOLCHAIN/stamp"
