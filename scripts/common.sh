@@ -292,21 +292,31 @@ ombrin_fuzz() {
 # finding fails. cppcheck's useStlAlgorithm is off: the program uses plain
 # loops on purpose, as it builds without the C++ library for ARM64.
 ombrin_static_analysis() {
-    local win_args=() dir cppcheck_args=()
+    local win_args=() dir cppcheck_args=() status
     # Newer cppcheck limits its branch analysis unless told to take every branch, and says so.
     if cppcheck --help | grep -q -- --check-level; then cppcheck_args+=(--check-level=exhaustive); fi
     while read -r dir; do
         case "$dir" in */include | */include-fixed) ;; *) win_args+=("--extra-arg=-isystem$dir") ;; esac
     done < <(x86_64-w64-mingw32-g++-posix -xc++ -E -v /dev/null 2>&1 |
         sed -n '/#include <...> search starts here/,/End of search list/p' | sed -n 's/^ //p')
+    # CMake's Makefile generator writes a $ of a path as make's $$ into the compile databases: clang-tidy
+    # reads copies with it undone.
+    local databases
+    databases=$(mktemp -d)
+    for dir in sanitize mingw; do
+        mkdir "$databases/$dir"
+        sed 's/\$\$/$/g' "$OMBRIN_ROOT/build/$dir/compile_commands.json" >"$databases/$dir/compile_commands.json"
+    done
     # clang-tidy counts the system headers' warnings it suppressed on standard error.
     (cd "$OMBRIN_ROOT" &&
-        clang-tidy --quiet -p build/sanitize src/*.cpp 2> >(grep -v 'warnings generated' >&2) &&
-        clang-tidy --quiet -p build/mingw "${win_args[@]}" --extra-arg=-isystem/usr/x86_64-w64-mingw32/include \
+        clang-tidy --quiet -p "$databases/sanitize" src/*.cpp 2> >(grep -v 'warnings generated' >&2) &&
+        clang-tidy --quiet -p "$databases/mingw" "${win_args[@]}" --extra-arg=-isystem/usr/x86_64-w64-mingw32/include \
             --extra-arg=--target=x86_64-w64-mingw32 src/win/*.cpp 2> >(grep -v 'warnings generated' >&2) &&
         cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ --inline-suppr \
             --suppress=useStlAlgorithm "${cppcheck_args[@]}" --error-exitcode=1 --quiet -Isrc src &&
-        ombrin_msvc_mode_check)
+        ombrin_msvc_mode_check) || status=$?
+    rm -rf "$databases"
+    return "${status:-0}"
 }
 
 # The portable sources as Visual Studio's compiler reads them: clang-cl in its
