@@ -148,6 +148,8 @@ void SendControlEvent(const PROCESS_INFORMATION& process, DWORD event) {
         if (_wcsicmp(module.szModule, L"kernelbase.dll") == 0) remote = module.modBaseAddr;
     }
     if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
+    // Where the snapshot has no modules (the arm64 Wine's), kernelbase lies where it lies here.
+    if (remote == nullptr) remote = reinterpret_cast<BYTE*>(own);
     Check(routine != nullptr && remote != nullptr, "CtrlRoutine found");
     if (routine == nullptr || remote == nullptr) return;
     const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(
