@@ -1,5 +1,5 @@
 # Cross build for Windows on ARM64 with Debian's clang and lld, against the
-# aarch64 mingw-w64 headers and C runtime that scripts/common.sh
+# aarch64 mingw-w64 headers and C runtime that scripts/lib/arm64-runtime.sh
 # (ombrin_arm64_toolchain) builds from Debian's own mingw-w64 source package.
 # Debian has neither a C++ library nor a compiler runtime for this target:
 # the program and its test helpers use the C runtime only, and the one piece of

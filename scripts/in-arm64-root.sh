@@ -4,11 +4,14 @@
 # mount namespace of its own, so nothing stays mounted once it ends: the root
 # sees /proc, /dev, /tmp, the folder that holds $WINEPREFIX and this project at
 # their own paths.
-# The root is $OMBRIN_ARM64_ROOT, by default build/arm64-root
-# (source scripts/common.sh; ombrin_arm64_root makes it).
+# The root is $OMBRIN_ARM64_ROOT, by default build/arm64-root, and qemu emulates the processor
+# $OMBRIN_ARM64_CPU, by default cortex-a76 (scripts/lib/arm64-root.sh, which makes the root).
 set -euo pipefail
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-root=${OMBRIN_ARM64_ROOT:-$project/build/arm64-root}
+OMBRIN_ROOT=$project
+source "$project/scripts/lib/arm64-root.sh"
+root=$OMBRIN_ARM64_ROOT
+export QEMU_CPU=$OMBRIN_ARM64_CPU
 # The prefix's folder holds the prefix and the files its runs read and write.
 tmp=/tmp
 if [ -n "${WINEPREFIX:-}" ]; then tmp=$(cd "$(dirname "$WINEPREFIX")" && pwd); fi

@@ -129,7 +129,7 @@ def toolchain(architecture, build_dir):
     """BUILDINFO's lines for one build's toolchain: package and version pairs."""
     if architecture == "x64":
         return package_versions(X64_TOOLCHAIN)
-    # The ARM64 C runtime is built from Debian's mingw-w64 source package (scripts/common.sh says which).
+    # The ARM64 C runtime is built from Debian's mingw-w64 source package; runtime-source says which.
     runtime = os.path.dirname(cache_value(build_dir, "OMBRIN_ARM64_RUNTIME"))
     source = read(os.path.join(runtime, "runtime-source")).decode("ascii").split()
     return package_versions(llvm_toolchain()) + [(source[0], source[1])]

@@ -1,20 +1,15 @@
 #!/usr/bin/env bash
-# Makes a release of the checked-out commit in dist/, or checks one.
+# Makes a release of the checked-out commit in dist/, or checks one (docs/releases.md says more).
 #
-#   bash scripts/release.sh              builds Ombrin.exe for x64 and ARM64, checks both with the
-#                                        metadata and smoke tests under Wine, and writes the archives,
-#                                        the x64 executable, BUILDINFO and SHA256SUMS (scripts/package.py)
+#   bash scripts/release.sh              builds Ombrin.exe for x64 and ARM64 afresh, each in a folder of its
+#                                        own under build/release/ from the presets alone, checks both with the
+#                                        metadata and smoke tests under Wine, and writes the archives, the x64
+#                                        executable, BUILDINFO and SHA256SUMS (scripts/package.py)
 #   bash scripts/release.sh --check DIR  rebuilds the release in DIR from this checkout and compares the
 #                                        bytes; says which toolchain package differs when they do not match
 #
-# Each build is configured afresh in a folder of its own under build/release/, from the project's presets
-# alone: nothing cached from earlier builds, no compiler flags from the environment. The same commit gives
-# the same bytes, in any folder, at any time, with the same Debian packages: the archives' entry times are
-# the commit's time, or SOURCE_DATE_EPOCH when set.
-#
-# Signing: with OMBRIN_SIGN_PKCS12 naming a PKCS#12 file and OMBRIN_SIGN_PASSWORD_FILE a file holding its
-# password, each executable is also signed (Authenticode, osslsigncode) into dist/signed/, beside its own
-# archive and SHA256SUMS. The unsigned files stay the reproducible reference.
+# With OMBRIN_SIGN_PKCS12 (a PKCS#12 file) and OMBRIN_SIGN_PASSWORD_FILE (its password), each executable is
+# also signed into dist/signed/; the unsigned files stay the reproducible reference.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -35,7 +30,7 @@ case "${1:-}" in
         ;;
 esac
 
-ombrin_install_missing
+ombrin_install run arm64 release
 
 commit=$(git -C "$OMBRIN_ROOT" rev-parse --verify HEAD 2>/dev/null) || {
     echo "Not a git checkout: a release is made of a commit." >&2

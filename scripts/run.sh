@@ -14,13 +14,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 preset=mingw
 launcher=()
+packages=(run)
 if [ "${1:-}" = "--arm64" ]; then
     shift
     preset=mingw-arm64
     launcher=("$OMBRIN_ROOT/scripts/in-arm64-root.sh")
+    packages+=(arm64)
 fi
 
-ombrin_install_missing
+ombrin_install "${packages[@]}"
 if [ "$preset" = mingw-arm64 ]; then
     ombrin_arm64_toolchain
     ombrin_arm64_root

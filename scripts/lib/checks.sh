@@ -1,0 +1,76 @@
+# Job: the reliability checks: fuzzing, static analysis, the MSVC-mode check, and a clean tree after a run.
+
+# Runs each fuzz target of the sanitize build for $1 seconds, starting from a
+# copy of its seed corpus (libFuzzer adds what it finds to its first folder).
+# The copies stay in build/fuzz when a target fails, with the input that broke it.
+ombrin_fuzz() {
+    local seconds=$1 target work=$OMBRIN_ROOT/build/fuzz
+    rm -rf "$work"
+    mkdir -p "$work"
+    for target in arguments output keys; do
+        echo "Fuzzing $target for ${seconds}s"
+        cp -r "$OMBRIN_ROOT/tests/fuzz/corpus/$target" "$work/$target"
+        "$OMBRIN_ROOT/build/sanitize/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+            -artifact_prefix="$work/" "$work/$target" 2>&1 | grep -vE 'Uses: |dictionary' | tail -n 12 || {
+            echo "fuzz_$target failed; the input that broke it is in $work" >&2
+            return 1
+        }
+    done
+    rm -rf "$work"
+}
+
+# clang-tidy over src/ (the Windows layer against the mingw-w64 headers),
+# cppcheck over src/ and the portable sources in Visual Studio's language; any
+# finding fails. cppcheck's useStlAlgorithm is off: the program uses plain
+# loops on purpose, as it builds without the C++ library for ARM64.
+ombrin_static_analysis() {
+    local win_args=() dir cppcheck_args=() status
+    # Newer cppcheck limits its branch analysis unless told to take every branch, and says so.
+    if cppcheck --help | grep -q -- --check-level; then cppcheck_args+=(--check-level=exhaustive); fi
+    while read -r dir; do
+        case "$dir" in */include | */include-fixed) ;; *) win_args+=("--extra-arg=-isystem$dir") ;; esac
+    done < <(x86_64-w64-mingw32-g++-posix -xc++ -E -v /dev/null 2>&1 |
+        sed -n '/#include <...> search starts here/,/End of search list/p' | sed -n 's/^ //p')
+    # CMake's Makefile generator writes a $ of a path as make's $$ into the compile databases: clang-tidy
+    # reads copies with it undone.
+    local databases
+    databases=$(mktemp -d)
+    for dir in sanitize mingw; do
+        mkdir "$databases/$dir"
+        sed 's/\$\$/$/g' "$OMBRIN_ROOT/build/$dir/compile_commands.json" >"$databases/$dir/compile_commands.json"
+    done
+    # clang-tidy counts the system headers' warnings it suppressed on standard error.
+    (cd "$OMBRIN_ROOT" &&
+        clang-tidy --quiet -p "$databases/sanitize" src/*.cpp 2> >(grep -v 'warnings generated' >&2) &&
+        clang-tidy --quiet -p "$databases/mingw" "${win_args[@]}" --extra-arg=-isystem/usr/x86_64-w64-mingw32/include \
+            --extra-arg=--target=x86_64-w64-mingw32 src/win/*.cpp 2> >(grep -v 'warnings generated' >&2) &&
+        cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ --inline-suppr \
+            --suppress=useStlAlgorithm "${cppcheck_args[@]}" --error-exitcode=1 --quiet -Isrc src &&
+        ombrin_msvc_mode_check) || status=$?
+    rm -rf "$databases"
+    return "${status:-0}"
+}
+
+# The portable sources as Visual Studio's compiler reads them: clang-cl in its
+# MSVC mode, /W4 warnings as errors, syntax only (the C headers are
+# mingw-w64's), so that no code only GNU compilers take slips in.
+ombrin_msvc_mode_check() {
+    (cd "$OMBRIN_ROOT" && "$(ombrin_llvm_bin)/clang-cl" --target=x86_64-pc-windows-msvc /std:c++20 /W4 /WX /Zs \
+        /EHs-c- /GR- -imsvc /usr/x86_64-w64-mingw32/include -Isrc src/*.cpp)
+}
+
+# The working tree's state outside build/ and dist/ as git sees it, ignored files included (such as the
+# __pycache__ folder Python writes beside a module it imports): one entry a line.
+ombrin_tree_state() {
+    git -C "$OMBRIN_ROOT" status --porcelain --ignored 2>/dev/null | grep -vE '^.. "?(build|dist)/' || true
+}
+
+# Fails naming what the run left in the working tree that its state at the start ($1) did not hold.
+ombrin_check_tree() {
+    local left
+    left=$(comm -13 <(sort <<<"$1") <(ombrin_tree_state | sort))
+    [ -z "$left" ] && return 0
+    echo "The run left the working tree changed outside build/ and dist/:" >&2
+    echo "$left" >&2
+    return 1
+}
