@@ -3,7 +3,7 @@
 Usage: reproducible_test.py SOURCE_DIR BUILT_EXE PRESET [--release-script]
 
 ReproducibleBuildTest builds Ombrin.exe with PRESET twice, from copies of the source in two folders whose
-paths differ in name and length, and packages each build: the executables, archives, BUILDINFO and
+paths differ in name and length (one holds a blank, ' and &), and packages each build: the executables, archives, BUILDINFO and
 SHA256SUMS must be the same byte for byte, and the same as the executable of the build under test.
 
 ReleaseScriptTest (with --release-script) runs scripts/release.sh in a commit of its own, made from a copy of
@@ -59,7 +59,8 @@ class ReproducibleBuildTest(unittest.TestCase):
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="ombrin-repro-")
         cls.addClassCleanup(shutil.rmtree, cls.root, ignore_errors=True)
-        cls.copies = [os.path.join(cls.root, "a"), os.path.join(cls.root, "a much longer folder name", "copy-2")]
+        # The second copy's path is longer and holds a blank, ' and &, as a checkout's may.
+        cls.copies = [os.path.join(cls.root, "a"), os.path.join(cls.root, "a much longer folder", "O'Brien & R&D", "c")]
         for index, copy in enumerate(cls.copies):
             copy_source(copy)
             if index == 1:
