@@ -1,16 +1,14 @@
 # Job: the arm64 Debian root with Wine, and the qemu-user that runs its programs.
 
-# Where the root is kept; a checkout may share another's (as the release test does).
+# The checkout's link to the root in the machine-wide cache (the release test shares the checkout's).
 OMBRIN_ARM64_ROOT=${OMBRIN_ARM64_ROOT:-$OMBRIN_ROOT/build/arm64-root}
-# The processor qemu-user emulates for every program of the root: by default an Armv8.2 core of the
-# class of the first Windows 11 on ARM laptops, so the tests also show that the ARM64 build needs nothing
-# newer. It has no branch target identification (BTI), on which Debian 13's arm64 Wine hangs.
+# The processor qemu-user emulates for the root's programs: by default that of the first Windows 11 on ARM
+# laptops, which lacks the BTI that hangs Debian 13's arm64 Wine (docs/arm64.md).
 OMBRIN_ARM64_CPU=${OMBRIN_ARM64_CPU:-cortex-a76}
 export OMBRIN_ARM64_ROOT OMBRIN_ARM64_CPU
 
-# Makes sure binfmt_misc runs aarch64 programs through qemu-user with the interpreter fixed at
-# registration (flag F), so that it works in a chroot: enables or registers the entry of the installed
-# packages (binfmt-support's on Debian 12, qemu-user-binfmt's systemd form later) and says what it did.
+# Makes sure binfmt_misc runs aarch64 programs through qemu-user with a fixed interpreter (flag F, for a
+# chroot), from the installed packages' entry (binfmt-support's or binfmt.d's), saying what it did.
 ombrin_arm64_binfmt() {
     local binfmt=/proc/sys/fs/binfmt_misc entry=/proc/sys/fs/binfmt_misc/qemu-aarch64
     local conf=/usr/lib/binfmt.d/qemu-aarch64.conf
@@ -38,29 +36,33 @@ ombrin_arm64_binfmt() {
     }
 }
 
-# Makes the arm64 Debian root with Wine, once, at $OMBRIN_ARM64_ROOT, from this machine's own archive and
-# release, so both architectures run the same Wine; a root of another release is made again.
+# Makes the arm64 Debian root with Wine once a machine (the cache's entry arm64-root, which $OMBRIN_ARM64_ROOT
+# links to), from this machine's own archive and release, so both architectures run the same Wine.
 ombrin_arm64_root() {
     ombrin_arm64_binfmt && ombrin_debian_archive || return 1
-    if [ -e "$OMBRIN_ARM64_ROOT" ] && [ "$(cut -d. -f1 "$OMBRIN_ARM64_ROOT/etc/debian_version" 2>/dev/null)" != \
-        "$(cut -d. -f1 /etc/debian_version)" ]; then
-        echo "The arm64 root in $OMBRIN_ARM64_ROOT is of another Debian release: making it again."
-        rm -rf "$OMBRIN_ARM64_ROOT"
-    fi
-    if [ ! -x "$OMBRIN_ARM64_ROOT/usr/bin/wine" ]; then
-        echo "Making the arm64 Debian $OMBRIN_DEBIAN_RELEASE root with Wine (mmdebstrap, a few minutes)"
-        local partial=$OMBRIN_ARM64_ROOT.partial
-        rm -rf "$partial"
-        QEMU_CPU=$OMBRIN_ARM64_CPU mmdebstrap --quiet --arch=arm64 --variant=apt --include=wine,wine64 \
-            --mode=root "$OMBRIN_DEBIAN_RELEASE" "$partial" "${OMBRIN_DEBIAN_SOURCES[@]}" || {
-            echo "mmdebstrap could not make the arm64 root from ${OMBRIN_DEBIAN_SOURCES[*]}." >&2
-            return 1
-        }
-        mv "$partial" "$OMBRIN_ARM64_ROOT"
-    fi
+    local key="Debian $OMBRIN_DEBIAN_RELEASE $(cut -d. -f1 /etc/debian_version) with wine, wine64 from"
+    ombrin_cached arm64-root "$key ${OMBRIN_DEBIAN_SOURCES[*]}" "$OMBRIN_ARM64_ROOT" ombrin_make_arm64_root || return 1
     "$OMBRIN_ROOT/scripts/in-arm64-root.sh" /bin/true || {
         echo "This machine cannot run programs of the arm64 root ($OMBRIN_ARM64_ROOT) under qemu on the" \
             "processor model $OMBRIN_ARM64_CPU (OMBRIN_ARM64_CPU chooses another)." >&2
         return 1
     }
+}
+
+# ombrin_arm64_root's work, into the empty folder $1.
+ombrin_make_arm64_root() {
+    echo "Making the arm64 Debian $OMBRIN_DEBIAN_RELEASE root with Wine (mmdebstrap, a few minutes)"
+    chmod 755 "$1" && QEMU_CPU=$OMBRIN_ARM64_CPU mmdebstrap --quiet --arch=arm64 --variant=apt \
+        --include=wine,wine64 --mode=root "$OMBRIN_DEBIAN_RELEASE" "$1" "${OMBRIN_DEBIAN_SOURCES[@]}" || {
+        echo "mmdebstrap could not make the arm64 root from ${OMBRIN_DEBIAN_SOURCES[*]}." >&2
+        return 1
+    }
+}
+
+# The ARM64 runtime and the arm64 root side by side (each is made only where the cache lacks it).
+ombrin_arm64_prepare() {
+    local runtime status=0
+    ombrin_arm64_toolchain & runtime=$!
+    ombrin_arm64_root || status=1
+    wait "$runtime" && return $status
 }
