@@ -49,6 +49,8 @@ class Prefix:
 
     OMBRIN_WINE_LAUNCHER, when set, is a command that runs Wine's programs (for the ARM64 build:
     scripts/in-arm64-root.sh); SLOWDOWN (OMBRIN_WINE_SLOWDOWN, default 1) scales every time-out.
+    OMBRIN_WINE_TEMPLATE, when set, names a file that names a prefix booted once for the run (see
+    make_template): each prefix starts as a copy of it instead of booting, and sees nothing of another's.
     """
 
     BOOT_ATTEMPTS = 3
@@ -62,7 +64,7 @@ class Prefix:
         for attempt in range(1, self.BOOT_ATTEMPTS + 1):
             self._make_folder()
             try:
-                self._boot()
+                self._start(template())
                 return
             except (OSError, subprocess.SubprocessError) as error:
                 failures.append("attempt %d: %s" % (attempt, error))
@@ -89,15 +91,20 @@ class Prefix:
         self.work = os.path.join(self.root, "work")
         os.mkdir(self.work)
 
-    def _boot(self):
+    def _start(self, template):
         # One server for the prefix's whole life, started before anything else. Left to itself, Wine's
         # server begins to shut down as soon as the last program of a run has ended: it stops taking
         # new clients at once and exits once the prefix's services have gone. A run started in that
         # window, as the next test's run is, cannot connect; on a loaded machine the window outlasts
         # its retries, and Wine ends it with status 1 before it has run at all.
-        os.mkdir(self.env["WINEPREFIX"])
+        if template:
+            shutil.copytree(template, self.env["WINEPREFIX"], symlinks=True)
+            os.remove(os.path.join(self.env["WINEPREFIX"], "wineserver"))  # the template server's folder
+        else:
+            os.mkdir(self.env["WINEPREFIX"])
         self._wine("wineserver", "-p")
-        self._wine("wineboot", "-i", timeout=180)
+        if not template:
+            self._wine("wineboot", "-i", timeout=180)
 
     def _wine(self, *command, timeout=60):
         """Runs one of Wine's own programs; its messages go to the folder's wine.log."""
@@ -161,6 +168,44 @@ class Prefix:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+def template():
+    """The booted prefix that OMBRIN_WINE_TEMPLATE's file names, or None where there is none."""
+    try:
+        with open(os.environ["OMBRIN_WINE_TEMPLATE"], encoding="utf-8") as named:
+            prefix = named.read().strip()
+    except (KeyError, OSError):
+        return None
+    return prefix if os.path.isfile(os.path.join(prefix, "system.reg")) else None
+
+
+def make_template(record):
+    """Boots a prefix that outlives this process for the run's tests to copy, ends its server (which writes
+    the registry out) and names it in the file `record`. It sits in the run's temporary folder, so that
+    the test command removes it however the run ends; remove_template removes it when the tests are done."""
+    remove_template(record)
+    prefix = Prefix()
+    subprocess.run(prefix.launcher + ["wineserver", "-k"], env=prefix.env, timeout=60 * prefix.SLOWDOWN,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    subprocess.run(prefix.launcher + ["wineserver", "-w"], env=prefix.env, timeout=60 * prefix.SLOWDOWN,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    _open.discard(prefix)
+    with open(record, "w", encoding="utf-8") as named:
+        named.write(prefix.env["WINEPREFIX"] + "\n")
+
+
+def remove_template(record):
+    try:
+        with open(record, encoding="utf-8") as named:
+            prefix = named.read().strip()
+        os.remove(record)
+    except OSError:
+        return
+    if os.path.basename(prefix) == "prefix" and os.path.basename(os.path.dirname(prefix)).startswith("ombrin-wine-"):
+        for folder in server_folders(prefix):
+            shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(os.path.dirname(prefix), ignore_errors=True)
+
+
 def server_folders(prefix):
     """Where Wine's server keeps the socket of `prefix`, outside it, and never removes it: under
     /run/user/UID/wine when that folder exists, else in a folder of /tmp that the prefix names."""
@@ -189,3 +234,8 @@ def terminal_text(output):
     text = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
     text = re.sub(r"\x1b\][^\x07]*\x07", "", text)
     return text.replace("\r", "")
+
+
+if __name__ == "__main__":
+    # wineprefix.py make-template|remove-template RECORD: the run's template prefix, for CTest's fixture.
+    {"make-template": make_template, "remove-template": remove_template}[sys.argv[1]](sys.argv[2])
