@@ -5,15 +5,10 @@ Usage:
   package.py check RELEASE_DIR REBUILT_DIR       compares a rebuilt release with RELEASE_DIR
 Writing needs SOURCE_DATE_EPOCH (seconds since 1970) for the archives' entry times.
 
-Writes into OUT_DIR:
-  Ombrin-VERSION-win-ARCH.zip  for each build: one folder Ombrin-VERSION/ with Ombrin.exe, README.md and LICENSE;
-  Ombrin.exe                   the x64 executable on its own;
-  BUILDINFO                    what made the bytes: commit, time, version, each executable's architecture and
-                               SHA-256, and the exact Debian packages of each toolchain (Debian's .buildinfo is
-                               the model);
-  SHA256SUMS                   the SHA-256 sums of all the files above, as sha256sum -c reads them.
-An archive depends only on the three files' contents, the version and the epoch: entries in a fixed order, each
-with the epoch's time and fixed permissions, whatever the files' own times, modes or the folders they came from.
+Writes into OUT_DIR an archive Ombrin-VERSION-win-ARCH.zip for each build (Ombrin.exe, README.md and LICENSE in
+one folder), the x64 Ombrin.exe, BUILDINFO (commit, time, version, each executable's SHA-256 and the exact Debian
+packages of each toolchain) and SHA256SUMS; docs/releases.md tells more. An archive depends only on the three
+files' contents, the version and the epoch, whatever the files' own times, modes or folders.
 """
 
 import hashlib

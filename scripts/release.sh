@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
 # Makes a release of the checked-out commit in dist/, or checks one (docs/releases.md says more).
-#
-#   bash scripts/release.sh              builds Ombrin.exe for x64 and ARM64 afresh, each in a folder of its
-#                                        own under build/release/ from the presets alone, checks both with the
-#                                        metadata and smoke tests under Wine, and writes the archives, the x64
-#                                        executable, BUILDINFO and SHA256SUMS (scripts/package.py)
-#   bash scripts/release.sh --check DIR  rebuilds the release in DIR from this checkout and compares the
-#                                        bytes; says which toolchain package differs when they do not match
-#
-# With OMBRIN_SIGN_PKCS12 (a PKCS#12 file) and OMBRIN_SIGN_PASSWORD_FILE (its password), each executable is
-# also signed into dist/signed/; the unsigned files stay the reproducible reference.
+#   bash scripts/release.sh              builds Ombrin.exe for x64 and ARM64 afresh under build/release/ from
+#                                        the presets alone, checks both under Wine (metadata, smoke), and
+#                                        writes the archives, Ombrin.exe, BUILDINFO and SHA256SUMS
+#   bash scripts/release.sh --check DIR  rebuilds the release in DIR and compares the bytes, naming a
+#                                        toolchain package that differs
+# With OMBRIN_SIGN_PKCS12 and OMBRIN_SIGN_PASSWORD_FILE each executable is also signed into dist/signed/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -24,10 +20,7 @@ case "${1:-}" in
         }
         check_dir=$(cd "$2" && pwd)
         ;;
-    *)
-        echo "usage: release.sh [--check DIR]" >&2
-        exit 2
-        ;;
+    *) echo "usage: release.sh [--check DIR]" >&2 && exit 2 ;;
 esac
 
 ombrin_install run arm64 release
@@ -92,9 +85,7 @@ signed_builds=()
 for build in "${builds[@]}"; do
     # A copy of the build folder's cache and the signed executable: package.py packages it as it is.
     signed=$OMBRIN_ROOT/build/release/signed-$(basename "$build")
-    rm -rf "$signed"
-    mkdir -p "$signed"
-    cp "$build/CMakeCache.txt" "$signed/"
+    rm -rf "$signed" && mkdir -p "$signed" && cp "$build/CMakeCache.txt" "$signed/"
     osslsigncode sign -pkcs12 "$OMBRIN_SIGN_PKCS12" -readpass "$OMBRIN_SIGN_PASSWORD_FILE" -h sha256 \
         -n "Ombrin" -in "$build/Ombrin.exe" -out "$signed/Ombrin.exe" >/dev/null
     signed_builds+=("$signed")

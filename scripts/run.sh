@@ -1,14 +1,9 @@
 #!/usr/bin/env bash
 # Builds Ombrin.exe and runs it under Wine, in a throwaway prefix.
 #
-# Without arguments: shows the sample install. A root-enumerated device with
-# the hardware ID ROOT\OMBRIN_SAMPLE is created, the state of its class and
-# driver is shown, Ombrin.exe installs the sample driver package with "/c",
-# and the state is shown again.
-# With --arm64 first: the same with the ARM64 build, under the arm64 Wine of an
-# arm64 Debian root, run by qemu-user (made on first use, a few minutes).
-# With arguments: runs Ombrin.exe with them.
-# Ends with Ombrin.exe's exit status.
+#   bash scripts/run.sh [--arm64] [ARGUMENTS...]
+# Without arguments it shows the sample install: a device ROOT\OMBRIN_SAMPLE, its class and driver state before
+# and after Ombrin.exe /c installs the sample package. --arm64: the ARM64 build under the arm64 root's Wine.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -23,10 +18,7 @@ if [ "${1:-}" = "--arm64" ]; then
 fi
 
 ombrin_install "${packages[@]}"
-if [ "$preset" = mingw-arm64 ]; then
-    ombrin_arm64_toolchain
-    ombrin_arm64_root
-fi
+[ "$preset" = mingw-arm64 ] && ombrin_arm64_prepare
 echo "Building Ombrin.exe and the sample's helpers ($preset)..."
 ombrin_build "$preset"
 
@@ -37,9 +29,7 @@ in_wine() { (cd "$root" && "${launcher[@]}" wine "$@"); }
 echo "Preparing a throwaway Wine prefix..."
 # Wine's own messages go to a log, shown when it fails.
 (cd "$root" && "${launcher[@]}" wineserver -p && "${launcher[@]}" wineboot -i) >"$root/wine.log" 2>&1 || {
-    echo "Wine could not prepare the prefix; its messages:" >&2
-    cat "$root/wine.log" >&2
-    exit 1
+    echo "Wine could not prepare the prefix; its messages:" >&2 && cat "$root/wine.log" >&2 && exit 1
 }
 
 build=$OMBRIN_ROOT/build/$preset
@@ -51,15 +41,9 @@ else
     id='ROOT\OMBRIN_SAMPLE'
     inf="Z:$(echo "$OMBRIN_ROOT/examples/sample-driver/ombrin_sample.inf" | tr / '\\')"
     in_wine "$build/tests/wine/make_device.exe" "$id"
-    echo
-    echo "== Before =="
-    in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
-    echo
-    echo "== Ombrin.exe /c \"$id\" \"$inf\" =="
-    in_wine "$build/Ombrin.exe" /c "$id" "$inf" || status=$?
-    echo
-    echo "== After =="
-    in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
+    printf '\n== Before ==\n' && in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
+    printf '\n== Ombrin.exe /c "%s" "%s" ==\n' "$id" "$inf" && { in_wine "$build/Ombrin.exe" /c "$id" "$inf" || status=$?; }
+    printf '\n== After ==\n' && in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
     echo
 fi
 # Linux sees the status modulo 256; show it as Windows gives it.

@@ -1,17 +1,16 @@
 # Job: building the CMake presets and running their tests.
 
-# Configures and builds one CMake preset of the project; further arguments go to
-# the build (such as --target NAME).
+# Configures and builds one CMake preset; further arguments go to the build (such as --target NAME).
 ombrin_build() {
     local preset=$1
     shift
     (cd "$OMBRIN_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$(nproc)" "$@")
 }
 
-# Runs the tests of one CMake preset; further arguments go to ctest (such as -R).
+# Runs one CMake preset's tests, as many at once as there are cores; further arguments go to ctest.
 ombrin_ctest() {
     local preset=$1
     shift
-    (cd "$OMBRIN_ROOT" && ctest --preset "$preset" "$@")
+    (cd "$OMBRIN_ROOT" && ctest --preset "$preset" -j "$(nproc)" "$@")
 }
 

@@ -1,43 +1,40 @@
 # Job: the reliability checks: fuzzing, static analysis, the MSVC-mode check, and a clean tree after a run.
 
-# Runs each fuzz target of the sanitize build for $1 seconds, starting from a
-# copy of its seed corpus (libFuzzer adds what it finds to its first folder).
-# The copies stay in build/fuzz when a target fails, with the input that broke it.
+# Runs each fuzz target for $1 seconds, side by side, from a copy of its seed corpus (libFuzzer adds to it);
+# build/fuzz keeps the copies and the input that broke a target that fails.
 ombrin_fuzz() {
-    local seconds=$1 target work=$OMBRIN_ROOT/build/fuzz
-    rm -rf "$work"
-    mkdir -p "$work"
+    local seconds=$1 target work=$OMBRIN_ROOT/build/fuzz pids=() status=0 index=0
+    rm -rf "$work" && mkdir -p "$work"
     for target in arguments output keys; do
         echo "Fuzzing $target for ${seconds}s"
         cp -r "$OMBRIN_ROOT/tests/fuzz/corpus/$target" "$work/$target"
         "$OMBRIN_ROOT/build/sanitize/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
-            -artifact_prefix="$work/" "$work/$target" 2>&1 | grep -vE 'Uses: |dictionary' | tail -n 12 || {
-            echo "fuzz_$target failed; the input that broke it is in $work" >&2
-            return 1
-        }
+            -artifact_prefix="$work/$target-" "$work/$target" >"$work/$target.log" 2>&1 &
+        pids+=($!)
     done
-    rm -rf "$work"
+    for target in arguments output keys; do
+        wait "${pids[index++]}" && echo "== fuzz_$target" || { echo "fuzz_$target failed:" && status=1; }
+        grep -vE 'Uses: |dictionary' "$work/$target.log" | tail -n 12
+    done
+    [ $status -eq 0 ] && rm -rf "$work" || echo "The input that broke it is in $work" >&2
+    return $status
 }
 
-# clang-tidy over src/ (the Windows layer against the mingw-w64 headers),
-# cppcheck over src/ and the portable sources in Visual Studio's language; any
-# finding fails. cppcheck's useStlAlgorithm is off: the program uses plain
-# loops on purpose, as it builds without the C++ library for ARM64.
+# clang-tidy and cppcheck over src/ (the Windows layer against mingw-w64's headers), then the MSVC-mode check;
+# any finding fails. cppcheck's useStlAlgorithm is off: plain loops, as ARM64 builds without a C++ library.
 ombrin_static_analysis() {
-    local win_args=() dir cppcheck_args=() status
+    local win_args=() dir cppcheck_args=() status databases
     # Newer cppcheck limits its branch analysis unless told to take every branch, and says so.
     if cppcheck --help | grep -q -- --check-level; then cppcheck_args+=(--check-level=exhaustive); fi
     while read -r dir; do
         case "$dir" in */include | */include-fixed) ;; *) win_args+=("--extra-arg=-isystem$dir") ;; esac
     done < <(x86_64-w64-mingw32-g++-posix -xc++ -E -v /dev/null 2>&1 |
         sed -n '/#include <...> search starts here/,/End of search list/p' | sed -n 's/^ //p')
-    # CMake's Makefile generator writes a $ of a path as make's $$ into the compile databases: clang-tidy
-    # reads copies with it undone.
-    local databases
+    # CMake writes a path's $ as make's $$ into the compile databases: clang-tidy reads copies with it undone.
     databases=$(mktemp -d)
     for dir in sanitize mingw; do
-        mkdir "$databases/$dir"
-        sed 's/\$\$/$/g' "$OMBRIN_ROOT/build/$dir/compile_commands.json" >"$databases/$dir/compile_commands.json"
+        mkdir "$databases/$dir" &&
+            sed 's/\$\$/$/g' "$OMBRIN_ROOT/build/$dir/compile_commands.json" >"$databases/$dir/compile_commands.json"
     done
     # clang-tidy counts the system headers' warnings it suppressed on standard error.
     (cd "$OMBRIN_ROOT" &&
@@ -51,16 +48,14 @@ ombrin_static_analysis() {
     return "${status:-0}"
 }
 
-# The portable sources as Visual Studio's compiler reads them: clang-cl in its
-# MSVC mode, /W4 warnings as errors, syntax only (the C headers are
-# mingw-w64's), so that no code only GNU compilers take slips in.
+# The portable sources as Visual Studio's compiler reads them: clang-cl in its MSVC mode, /W4 warnings as
+# errors, syntax only (the C headers are mingw-w64's), so that no code only GNU compilers take slips in.
 ombrin_msvc_mode_check() {
     (cd "$OMBRIN_ROOT" && "$(ombrin_llvm_bin)/clang-cl" --target=x86_64-pc-windows-msvc /std:c++20 /W4 /WX /Zs \
         /EHs-c- /GR- -imsvc /usr/x86_64-w64-mingw32/include -Isrc src/*.cpp)
 }
 
-# The working tree's state outside build/ and dist/ as git sees it, ignored files included (such as the
-# __pycache__ folder Python writes beside a module it imports): one entry a line.
+# The working tree's state outside build/ and dist/, ignored files (such as __pycache__) included.
 ombrin_tree_state() {
     git -C "$OMBRIN_ROOT" status --porcelain --ignored 2>/dev/null | grep -vE '^.. "?(build|dist)/' || true
 }
@@ -70,7 +65,6 @@ ombrin_check_tree() {
     local left
     left=$(comm -13 <(sort <<<"$1") <(ombrin_tree_state | sort))
     [ -z "$left" ] && return 0
-    echo "The run left the working tree changed outside build/ and dist/:" >&2
-    echo "$left" >&2
+    printf '%s\n' "The run left the working tree changed outside build/ and dist/:" "$left" >&2
     return 1
 }

@@ -1,11 +1,9 @@
 # Job: which Debian archive this machine's own apt configuration names for its release.
 
-# Reads apt's sources (deb822 or one-line, as apt reads them) and the release's name from
-# /etc/os-release. Sets OMBRIN_DEBIAN_RELEASE, OMBRIN_DEBIAN_ARCHIVE (the address of the release's main
-# suite) and OMBRIN_DEBIAN_SOURCES ("deb ADDRESS SUITE main" for the release, its updates and its security
-# suite, as configured). Only the main component is kept. Another archive the machine names (a vendor's)
-# is left out by its suite, or, where it uses Debian's suite names, by the Origin its Release file gives
-# once apt has its lists.
+# Sets OMBRIN_DEBIAN_RELEASE (from /etc/os-release), OMBRIN_DEBIAN_ARCHIVE (the release's main suite's address)
+# and OMBRIN_DEBIAN_SOURCES ("deb ADDRESS SUITE main" for the release and its updates and security suites), as
+# apt reads its sources (deb822 or one-line). Other components and other archives (a vendor's, also one with
+# Debian's suite names, by the Origin apt knows once it has the lists) are left out.
 ombrin_debian_archive() {
     OMBRIN_DEBIAN_RELEASE=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
     if [ -z "$OMBRIN_DEBIAN_RELEASE" ]; then

@@ -2,10 +2,8 @@
 
 # run.sh: the x64 build (the mingw-w64 cross compiler) and Wine.
 OMBRIN_PACKAGES_RUN=(cmake make g++-mingw-w64-x86-64-posix wine wine64 python3)
-# run.sh --arm64 adds: clang, lld and LLVM's tools; dpkg-dev and the archive's keys to fetch and unpack
-# Debian's mingw-w64 source; an arm64 Debian root (mmdebstrap) whose programs qemu-user runs through
-# binfmt_misc. Debian 12 registers qemu's static interpreter through binfmt-support; from Debian 13 on,
-# qemu-user holds the static interpreters and qemu-user-binfmt registers them.
+# run.sh --arm64 adds: clang, lld and LLVM's tools, Debian's mingw-w64 source, the arm64 root and its qemu-user
+# (whose static interpreters Debian 12 ships in qemu-user-static, Debian 13 in qemu-user).
 OMBRIN_PACKAGES_ARM64=(clang lld llvm dpkg-dev debian-archive-keyring mmdebstrap arch-test)
 if [ "$(. /etc/os-release 2>/dev/null && echo "${VERSION_ID:-}")" = 12 ]; then
     OMBRIN_PACKAGES_ARM64+=(qemu-user-static binfmt-support)
@@ -14,12 +12,10 @@ else
 fi
 # release.sh adds: git for the commit, pefile for the metadata check, and osslsigncode for signing.
 OMBRIN_PACKAGES_RELEASE=(git python3-pefile osslsigncode)
-# test.sh adds: the unit tests (g++, GoogleTest), the sanitizers and fuzzers (clang's runtime), static
-# analysis (clang-tidy, cppcheck, clang-cl), and openssl for the release test's signing certificate.
+# test.sh adds: unit tests, sanitizers and fuzzers, static analysis, and the release test's certificate.
 OMBRIN_PACKAGES_TEST=(g++ libgtest-dev libclang-rt-dev clang-tools clang-tidy cppcheck openssl)
 
-# Installs what is missing of the named sets (run, arm64, release, test), with apt from the machine's
-# own configuration; without root it names the missing packages and fails.
+# Installs what is missing of the named sets (run, arm64, release, test); without root, names it and fails.
 ombrin_install() {
     local set name missing=() package
     for set in "$@"; do
