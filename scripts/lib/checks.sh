@@ -24,8 +24,9 @@ ombrin_fuzz() {
 # any finding fails. cppcheck's useStlAlgorithm is off: plain loops, as ARM64 builds without a C++ library.
 ombrin_static_analysis() {
     local win_args=() dir cppcheck_args=() status databases
-    # Newer cppcheck limits its branch analysis unless told to take every branch, and says so.
-    if cppcheck --help | grep -q -- --check-level; then cppcheck_args+=(--check-level=exhaustive); fi
+    # Newer cppcheck limits its branch analysis unless told to take every branch (grep -c reads all the help:
+    # with -q, cppcheck could die of a broken pipe, which pipefail takes for a failure).
+    if cppcheck --help | grep -c -- --check-level >/dev/null; then cppcheck_args+=(--check-level=exhaustive); fi
     while read -r dir; do
         case "$dir" in */include | */include-fixed) ;; *) win_args+=("--extra-arg=-isystem$dir") ;; esac
     done < <(x86_64-w64-mingw32-g++-posix -xc++ -E -v /dev/null 2>&1 |

@@ -5,11 +5,10 @@ OMBRIN_PACKAGES_RUN=(cmake make g++-mingw-w64-x86-64-posix wine wine64 python3)
 # run.sh --arm64 adds: clang, lld and LLVM's tools, Debian's mingw-w64 source, the arm64 root and its qemu-user
 # (whose static interpreters Debian 12 ships in qemu-user-static, Debian 13 in qemu-user).
 OMBRIN_PACKAGES_ARM64=(clang lld llvm dpkg-dev debian-archive-keyring mmdebstrap arch-test)
-if [ "$(. /etc/os-release 2>/dev/null && echo "${VERSION_ID:-}")" = 12 ]; then
-    OMBRIN_PACKAGES_ARM64+=(qemu-user-static binfmt-support)
-else
-    OMBRIN_PACKAGES_ARM64+=(qemu-user qemu-user-binfmt)
-fi
+case "$(. /etc/os-release 2>/dev/null && echo "${VERSION_ID:-}")" in
+    12) OMBRIN_PACKAGES_ARM64+=(qemu-user-static binfmt-support) ;;
+    *) OMBRIN_PACKAGES_ARM64+=(qemu-user qemu-user-binfmt) ;;
+esac
 # release.sh adds: git for the commit, pefile for the metadata check, and osslsigncode for signing.
 OMBRIN_PACKAGES_RELEASE=(git python3-pefile osslsigncode)
 # test.sh adds: unit tests, sanitizers and fuzzers, static analysis, and the release test's certificate.
