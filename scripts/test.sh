@@ -37,7 +37,7 @@ stage_arm64() { arm64_ready && ombrin_build mingw-arm64 && ombrin_ctest mingw-ar
 ombrin_install run arm64 release test
 tree_at_start=$(ombrin_tree_state)
 ombrin_use_private_tmpdir
-trap 'status=$? && printf "%s\n" "== Seconds by stage" "${times[@]}" && ombrin_remove_private_tmpdir; exit $status' EXIT
+trap 'status=$?; printf "%s\n" "== Seconds by stage" "${times[@]}"; ombrin_remove_private_tmpdir; exit $status' EXIT
 
 prepared=
 if [[ " ${stages[*]} " =~ " x64 "|" arm64 " ]]; then

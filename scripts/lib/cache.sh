@@ -20,5 +20,5 @@ ombrin_cached() {
         [ $status -eq 0 ] || rm -rf "$partial"
     fi
     exec {lock}>&-
-    [ $status -eq 0 ] && rm -rf "$link" && ln -s "$entry" "$link"
+    [ $status -eq 0 ] && rm -rf --one-file-system "$link" && ln -s "$entry" "$link"
 }
