@@ -24,6 +24,8 @@ case "${1:-}" in
 esac
 
 ombrin_install run arm64 release
+# Its Wine checks' prefixes, and whatever they ran, go with this folder however the script ends.
+ombrin_use_private_tmpdir
 
 commit=$(git -C "$OMBRIN_ROOT" rev-parse --verify HEAD 2>/dev/null) || {
     echo "Not a git checkout: a release is made of a commit." >&2
@@ -55,7 +57,7 @@ for preset in "${PRESETS[@]}"; do
     echo "== Building Ombrin.exe ($preset) in $build"
     rm -rf "$build"
     (cd "$OMBRIN_ROOT" && cmake --preset "$preset" -B "$build" >/dev/null &&
-        cmake --build "$build" -j "$(nproc)" --target Ombrin >/dev/null)
+        cmake --build "$build" -j "$(nproc)" --target Ombrin system_text standin >/dev/null)
     if [ -z "$check_dir" ]; then
         echo "== Checking it"
         ctest --test-dir "$build" --output-on-failure --no-tests=error -R '^(executable_metadata|wine_smoke)$'
@@ -67,7 +69,8 @@ if [ -n "$check_dir" ]; then
     rebuilt=$OMBRIN_ROOT/build/release/check
     rm -rf "$rebuilt"
     /usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" write "$rebuilt" "$commit" "${builds[@]}" >/dev/null
-    exec /usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" check "$check_dir" "$rebuilt"
+    /usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" check "$check_dir" "$rebuilt"
+    exit
 fi
 
 echo "== Packaging"

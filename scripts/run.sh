@@ -40,10 +40,10 @@ else
     class='{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}'
     id='ROOT\OMBRIN_SAMPLE'
     inf="Z:$(echo "$OMBRIN_ROOT/examples/sample-driver/ombrin_sample.inf" | tr / '\\')"
-    in_wine "$build/tests/wine/make_device.exe" "$id"
-    printf '\n== Before ==\n' && in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
+    in_wine "$build/tests/system/make_device.exe" "$id"
+    printf '\n== Before ==\n' && in_wine "$build/tests/system/show_state.exe" "$class" "$id"
     printf '\n== Ombrin.exe /c "%s" "%s" ==\n' "$id" "$inf" && { in_wine "$build/Ombrin.exe" /c "$id" "$inf" || status=$?; }
-    printf '\n== After ==\n' && in_wine "$build/tests/wine/show_state.exe" "$class" "$id"
+    printf '\n== After ==\n' && in_wine "$build/tests/system/show_state.exe" "$class" "$id"
     echo
 fi
 # Linux sees the status modulo 256; show it as Windows gives it.

@@ -20,10 +20,12 @@ ombrin_remove_private_tmpdir() {
         ombrin_close_wine_prefix "$prefix"
         [ -x "$OMBRIN_ARM64_ROOT/usr/bin/wine" ] && ombrin_close_wine_prefix "$prefix" "$OMBRIN_ROOT/scripts/in-arm64-root.sh"
     done
+    # Whatever still runs with a prefix of the run's, on either architecture, whatever its server did.
+    python3 -B "$OMBRIN_ROOT/tests/system/wine_platform.py" end-under "$OMBRIN_TMPDIR"
     rm -rf "$OMBRIN_TMPDIR"
 }
 
-# The environment Wine runs in here, as tests/wine/wineprefix.py gives it (which says why): no display, no
+# The environment Wine runs in here, as tests/system/wine_platform.py gives it (which says why): no display, no
 # add-on offers, no messages of its own, a runtime folder of the prefix's own, and no TMPDIR.
 ombrin_wine_environment() {
     local prefix=$1
@@ -33,14 +35,9 @@ ombrin_wine_environment() {
     export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8
 }
 
-# Ends the Wine server of the prefix $1 (further arguments: the launcher of Wine's programs) and removes the
-# socket folder it keeps outside the prefix: /run/user/UID/wine/server-DEV-INODE, or the /tmp one it names.
+# Ends every process of the Wine prefix $1 (further arguments: the launcher of Wine's programs), through its
+# server and then by the prefix they carry, and removes the socket folder the server keeps outside the prefix,
+# as the tests' Wine platform does (tests/system/wine_platform.py).
 ombrin_close_wine_prefix() {
-    local prefix=$1 name device inode
-    shift
-    env -u TMPDIR WINEPREFIX="$prefix" "$@" wineserver -k >/dev/null 2>&1 || true
-    read -r device inode < <(stat -c '%d %i' "$prefix" 2>/dev/null) &&
-        rm -rf "/run/user/$(id -u)/wine/server-$(printf '%x-%x' "$device" "$inode")"
-    name=$(cat "$prefix/wineserver" 2>/dev/null) || true
-    if [[ $name =~ ^wine-[A-Za-z0-9]+$ ]]; then rm -rf "/tmp/$name"; fi
+    python3 -B "$OMBRIN_ROOT/tests/system/wine_platform.py" close "$@" || true
 }

@@ -1,4 +1,5 @@
-"""Reads the built Ombrin.exe and checks its manifest, version record, image settings and imports."""
+"""Reads the built Ombrin.exe and checks its manifest, version record, image settings and imports: the file
+alone, so the same on every platform (pefile must be importable)."""
 
 import os
 import struct

@@ -18,8 +18,12 @@
 //   station          starts the program on a window station that nobody sees, as
 //                    Windows starts services, keeping this console; checks that
 //                    it ends on its own.
+//   probe            starts nothing; says whether a person could press a key in
+//                    this console ("driver: a person could type here: yes|no"):
+//                    it has a window that is one, on a window station one sees.
 // With --stdout the program's standard output goes to FILE, which must hold
-// something (the report) while the program waits for a key.
+// something (the report) while the program waits for a key. Every wait is
+// multiplied by OMBRIN_TEST_SLOWDOWN (default 1), as the platform is slow.
 // Prints "driver: ..." lines and exits 0 when every check held.
 #include <stdio.h>
 #include <wchar.h>
@@ -51,6 +55,15 @@ INPUT_RECORD KeyRecord(bool down, WORD virtualKey, WORD scanCode, wchar_t charac
 
 bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
+// `milliseconds` as long as the platform's slowness makes them.
+DWORD Scaled(DWORD milliseconds) {
+    wchar_t text[32];
+    double factor = 1;
+    const DWORD length = GetEnvironmentVariableW(L"OMBRIN_TEST_SLOWDOWN", text, 32);
+    if (length > 0 && length < 32) factor = wcstod(text, nullptr);
+    return factor >= 1 ? static_cast<DWORD>(milliseconds * factor) : milliseconds;
+}
+
 // The C runtime only (there is no C++ library for every target): texts in
 // fixed buffers. The command line's limit is 32767 characters.
 wchar_t commandLine[32768];
@@ -77,9 +90,9 @@ LONGLONG FileSize(const wchar_t* path) {
     return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// Waits up to 15 s for the end, prints the exit status; false when it did not end.
+// Waits up to 15 s (scaled) for the end, prints the exit status; false when it did not end.
 bool AwaitEnd(HANDLE process) {
-    const bool ended = WaitForSingleObject(process, 15000) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(process, Scaled(15000)) == WAIT_OBJECT_0;
     Check(ended, "ends");
     if (!ended) TerminateProcess(process, 99);
     DWORD status = 0;
@@ -99,7 +112,7 @@ void PressKey(HANDLE input, HANDLE process, const INPUT_RECORD& key, bool alone,
     DWORD written = 0;
     if (!alone) {
         Check(WriteConsoleInputW(input, noise, 4, &written) && written == 4, "other records written");
-        Sleep(1500);
+        Sleep(Scaled(1500));
         Check(Running(process), "keeps waiting through other records");
     }
     if (outputFile != nullptr) Check(FileSize(outputFile) > 0, "output file written before the wait");
@@ -176,7 +189,23 @@ wchar_t* HiddenStationDesktop() {
 
 }  // namespace
 
+// Whether a person could press a key in this console, judged as the installer
+// judges it before it waits.
+void Probe() {
+    HWND window = GetConsoleWindow();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    const bool visible =
+        GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &needed) != FALSE &&
+        (flags.dwFlags & WSF_VISIBLE) != 0;
+    printf("driver: a person could type here: %s\n", window != nullptr && IsWindow(window) && visible ? "yes" : "no");
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && wcscmp(argv[1], L"probe") == 0) {
+        Probe();
+        return 0;
+    }
     if (argc < 3) {
         fwprintf(stderr, L"usage: console_driver ACTION [--stdout FILE] PROGRAM [ARGUMENTS...]\n");
         return 2;
@@ -240,8 +269,8 @@ int wmain(int argc, wchar_t** argv) {
     if (is(L"hidden") || is(L"station")) {
         AwaitEnd(process.hProcess);
     } else {
-        Sleep(2000);
-        Check(Running(process.hProcess), "still running after 2 s");
+        Sleep(Scaled(2000));
+        Check(Running(process.hProcess), "still running after 2 s (scaled)");
         if (keyAction) {
             INPUT_RECORD key = is(L"f5")      ? KeyRecord(true, VK_F5, 63, 0, 0)
                                : is(L"arrow") ? KeyRecord(true, VK_UP, 72, 0, ENHANCED_KEY)

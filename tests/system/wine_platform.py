@@ -1,6 +1,5 @@
-"""A throwaway Wine prefix for running the built Ombrin.exe and the test helpers."""
+"""The Wine platform of the suites: a throwaway prefix for running the built Ombrin.exe and the test helpers."""
 
-import atexit
 import os
 import re
 import shutil
@@ -9,41 +8,16 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
-# The banner and usage text as the bytes that reach standard output.
-USAGE = (
-    b"Ombrin - Driver Installer from Console - Copyright (C) 2026 The Ombrin Authors\r\n\r\n"
-    b'Usage: Ombrin.exe [/f /s /c] "[HardwareId]" "[FullInfPath]"\r\n'
-    b"with:  /f: Force Install : Installs the driver even if there is a better match\r\n"
-    b"       /s: Silent Install.\r\n"
-    b"       /c: Force ClassInstall32 installation from the given .inf file.\r\n\r\n"
-    b'Example: Ombrin.exe "PCI\\VEN_1172&DEV_7A3C" "Velquist.inf"\r\n\r\n'
-)
+import harness
 
 
 class PrefixBootError(Exception):
     """Wine could not make a prefix in any of the attempts: the machine, not the program, failed."""
 
 
-# Prefixes not yet closed; closed at exit, also when a signal ends the tests.
-_open = set()
-
-
-def _close_all():
-    for prefix in list(_open):
-        prefix.close()
-
-
-def _exit_on_signal(number, _frame):
-    sys.exit(128 + number)  # unwinds, so that cleanups and atexit run
-
-
-atexit.register(_close_all)
-for _signal in (signal.SIGTERM, signal.SIGHUP):
-    signal.signal(_signal, _exit_on_signal)
-
-
-class Prefix:
+class Prefix(harness.Platform):
     """A prefix in a new temporary folder, with a wineserver of its own that stays up until close(),
     which ends it and removes the folder.
 
@@ -55,8 +29,15 @@ class Prefix:
 
     BOOT_ATTEMPTS = 3
     SLOWDOWN = float(os.environ.get("OMBRIN_WINE_SLOWDOWN", "1"))
+    FEATURES = ("stand_in", "failing_update", "person_console", "wine_loader_overrides")
+
+    @classmethod
+    def features(cls):
+        return cls.FEATURES
 
     def __init__(self):
+        super().__init__()
+        self._stand_in = False
         # One program, whatever its path holds (blanks included).
         launcher = os.environ.get("OMBRIN_WINE_LAUNCHER", "")
         self.launcher = [launcher] if launcher else []
@@ -72,9 +53,25 @@ class Prefix:
         raise PrefixBootError("Wine could not make a prefix in %d attempts, each in a new folder:\n  %s"
                               % (self.BOOT_ATTEMPTS, "\n  ".join(failures)))
 
+    @classmethod
+    def attached(cls, root):
+        """The prefix that another process made in `root` and will close: programs run in it, nothing more."""
+        prefix = cls.__new__(cls)
+        harness.Platform.__init__(prefix)
+        launcher = os.environ.get("OMBRIN_WINE_LAUNCHER", "")
+        prefix.launcher = [launcher] if launcher else []
+        prefix._stand_in = False
+        prefix._set_folder(root)
+        return prefix
+
     def _make_folder(self):
-        self.root = tempfile.mkdtemp(prefix="ombrin-wine-")
-        _open.add(self)
+        self._set_folder(tempfile.mkdtemp(prefix="ombrin-wine-"))
+        harness.close_at_exit(self)
+        os.mkdir(self.env["XDG_RUNTIME_DIR"], 0o700)
+        os.mkdir(self.work)
+
+    def _set_folder(self, root):
+        self.root = root
         self.env = dict(os.environ)
         # No display, and no offer to install Wine's .NET and HTML add-ons. A runtime folder of the
         # prefix's own, or Wine 10's display driver writes a complaint onto the console of a test.
@@ -87,9 +84,7 @@ class Prefix:
         self.env.pop("TMPDIR", None)
         # Arguments reach Windows programs converted from this locale.
         self.env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        os.mkdir(self.env["XDG_RUNTIME_DIR"], 0o700)
         self.work = os.path.join(self.root, "work")
-        os.mkdir(self.work)
 
     def _start(self, template):
         # One server for the prefix's whole life, started before anything else. Left to itself, Wine's
@@ -119,15 +114,26 @@ class Prefix:
         """The Windows form of a Linux path (drive Z: maps the Linux root)."""
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
-    def run(self, program, args, cwd=None, timeout=60, extra_env=None, stdin=subprocess.DEVNULL):
-        """Runs a Windows program; returns (exit status read back as signed from the low byte Linux sees, stdout bytes)."""
-        env = dict(self.env)
-        env.update(extra_env or {})
-        done = subprocess.run(self.launcher + ["wine", program] + list(args), cwd=cwd or self.work, env=env,
-                              stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                              timeout=timeout * self.SLOWDOWN)
-        status = done.returncode
-        return (status - 256 if status > 127 else status), done.stdout
+    def command(self, program, args, extra_env=None):
+        return self.launcher + ["wine", program] + list(args), self.environment(extra_env)
+
+    @staticmethod
+    def signed(status):
+        """A Windows exit status as Linux sees it (its low byte), read back as signed."""
+        return status - 256 if status > 127 else status
+
+    def failing_update_env(self, code=2):
+        """The environment in which the driver update fails with `code`: Wine's own never fails, so the stand-in
+        newdev.dll in system32 answers for it."""
+        return self.stand_in_env(OMBRIN_STANDIN_UPDATE_ERROR="%X" % code)
+
+    def stand_in_env(self, **settings):
+        """Puts the stand-in newdev.dll in system32 (once); returns the environment that loads it, with the
+        stand-in's `settings` (see helpers/standin_dll.cpp)."""
+        if not self._stand_in:
+            shutil.copy(self.helper("standin.dll"), os.path.join(self.system32(), "newdev.dll"))
+            self._stand_in = True
+        return dict(settings, WINEDLLOVERRIDES="newdev=n;mscoree,mshtml=")
 
     def run_in_terminal(self, program, args, timeout=120, extra_env=None):
         """Runs a Windows program under a pseudo-terminal, so that it has a console.
@@ -136,9 +142,8 @@ class Prefix:
         control sequences removed). Standard input stays open and silent: at its end
         the terminal would deliver a byte that Wine turns into a key press.
         """
-        env = dict(self.env)
-        env.update(extra_env or {})
-        command = " ".join(shell_quote(word) for word in self.launcher + ["wine", program] + list(args))
+        argv, env = self.command(program, args, extra_env)
+        command = " ".join(shell_quote(word) for word in argv)
         process = subprocess.Popen(["script", "-qec", "stty cols 250; " + command, "/dev/null"], cwd=self.work,
                                    env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         # The output is read to its end; a run that outlives the timeout is killed.
@@ -155,16 +160,9 @@ class Prefix:
 
     def close(self):
         """Ends every process of the prefix and removes its folder; safe to call more than once."""
-        if self not in _open:
+        if not harness.closing(self):
             return
-        _open.discard(self)
-        try:
-            subprocess.run(self.launcher + ["wineserver", "-k"], env=self.env, timeout=60 * self.SLOWDOWN,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        except (OSError, subprocess.SubprocessError):
-            pass  # nothing runs any more, or it will not answer: the folders go all the same
-        for folder in server_folders(self.env["WINEPREFIX"]):
-            shutil.rmtree(folder, ignore_errors=True)
+        close_prefix(self.env["WINEPREFIX"], self.launcher, self.SLOWDOWN, self.env)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -188,7 +186,8 @@ def make_template(record):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     subprocess.run(prefix.launcher + ["wineserver", "-w"], env=prefix.env, timeout=60 * prefix.SLOWDOWN,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-    _open.discard(prefix)
+    end_processes(prefix.env["WINEPREFIX"])
+    harness.closing(prefix)
     with open(record, "w", encoding="utf-8") as named:
         named.write(prefix.env["WINEPREFIX"] + "\n")
 
@@ -201,9 +200,72 @@ def remove_template(record):
     except OSError:
         return
     if os.path.basename(prefix) == "prefix" and os.path.basename(os.path.dirname(prefix)).startswith("ombrin-wine-"):
-        for folder in server_folders(prefix):
-            shutil.rmtree(folder, ignore_errors=True)
+        close_prefix(prefix, [], 1)
         shutil.rmtree(os.path.dirname(prefix), ignore_errors=True)
+
+
+def close_prefix(prefix, launcher, slowdown=1, env=None):
+    """Ends every process of `prefix`: through its server, then whatever still runs with it (a program whose
+    server has gone is out of the server's reach), and removes the server's socket folders outside it."""
+    env = dict(env or os.environ, WINEPREFIX=prefix)
+    env.pop("TMPDIR", None)  # see Prefix._make_folder
+    try:
+        subprocess.run(launcher + ["wineserver", "-k"], env=env, timeout=60 * slowdown, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    except (OSError, subprocess.SubprocessError):
+        pass  # nothing runs any more, or it will not answer: the rest goes all the same
+    end_processes(prefix)
+    for folder in server_folders(prefix):
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def own_lineage():
+    """This process and its ancestors, which may carry a WINEPREFIX of their own (run.sh exports one)."""
+    lineage, pid = set(), os.getpid()
+    while pid > 1 and pid not in lineage:
+        lineage.add(pid)
+        try:
+            with open("/proc/%d/stat" % pid, encoding="ascii", errors="replace") as stat:
+                pid = int(stat.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, ValueError, IndexError):
+            break
+    return lineage
+
+
+def processes_of(folder):
+    """The processes whose WINEPREFIX is `folder` or lies in it: Wine's programs and server, and under qemu-user
+    the emulator running each of them, all carry it from their start."""
+    wanted = os.fsencode(os.path.normpath(os.path.abspath(folder)))
+    found, lineage = [], own_lineage()
+    for name in os.listdir("/proc"):
+        if not name.isdigit() or int(name) in lineage:
+            continue
+        try:
+            with open("/proc/%s/environ" % name, "rb") as environ:
+                entries = environ.read().split(b"\0")
+        except OSError:
+            continue  # gone, or not ours to read
+        for entry in entries:
+            if entry.startswith(b"WINEPREFIX="):
+                value = os.path.normpath(entry[len(b"WINEPREFIX="):])
+                if value == wanted or value.startswith(wanted + b"/"):
+                    found.append(int(name))
+    return found
+
+
+def end_processes(folder, seconds=10):
+    """Kills what still runs with a prefix in `folder` and waits until it has gone; returns their number. SIGKILL:
+    a Wine program whose server has gone can take no other end."""
+    pids = processes_of(folder)
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
+    deadline = time.monotonic() + seconds
+    while pids and processes_of(folder) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return len(pids)
 
 
 def server_folders(prefix):
@@ -236,6 +298,19 @@ def terminal_text(output):
     return text.replace("\r", "")
 
 
+def close_command(prefix, *launcher):
+    close_prefix(prefix, list(launcher), float(os.environ.get("OMBRIN_WINE_SLOWDOWN", "1")))
+
+
+def end_under_command(folder):
+    ended = end_processes(folder)
+    if ended:
+        print("Ended %d Wine process(es) left running with a prefix in %s." % (ended, folder), file=sys.stderr)
+
+
 if __name__ == "__main__":
-    # wineprefix.py make-template|remove-template RECORD: the run's template prefix, for CTest's fixture.
-    {"make-template": make_template, "remove-template": remove_template}[sys.argv[1]](sys.argv[2])
+    # make-template|remove-template RECORD: the run's template prefix, for CTest's fixture;
+    # close PREFIX [LAUNCHER...]: ends a prefix's processes (run.sh); end-under FOLDER: the run's end (test.sh).
+    commands = {"make-template": make_template, "remove-template": remove_template, "close": close_command,
+                "end-under": end_under_command}
+    commands[sys.argv[1]](*sys.argv[2:])

@@ -1,0 +1,183 @@
+"""The platform modules' own work, on Wine: what the suites rely on them for beyond running programs.
+
+Usage: platform_test.py OMBRIN_EXE HELPER_DIR SAMPLE_DRIVER_DIR FALLBACK_LOADER_EXE
+
+- The Wine module ends every process a prefix ran when it closes, also one whose server has gone (then
+  `wineserver -k` reaches nothing).
+- The Windows module, with a Wine prefix as its machine: it refuses to start without being asked to install
+  drivers, and it removes the device, driver package and class a test installed, after a failing test and
+  after a Ctrl+C (SIGINT) of the run. What only a real Windows runs (the signing) is not reached here.
+- Where it looks for the SDK's signing tools.
+"""
+
+import glob
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import harness
+import wine_platform
+
+OMBRIN = SAMPLE = None  # from the command line
+SAMPLE_CLASS = "{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}"
+SAMPLE_ID = "ROOT\\OMBRIN_SAMPLE"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class WineProcessEndTest(unittest.TestCase):
+    def test_close_ends_a_program_whose_server_has_gone(self):
+        prefix = wine_platform.Prefix()
+        self.addCleanup(prefix.close)
+        # A program that waits for its input, which stays open.
+        argv, env = prefix.command("cmd", ["/c", "pause"])
+        program = subprocess.Popen(argv, env=env, cwd=prefix.work, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(program.stdin.close)
+        deadline = time.monotonic() + 60 * prefix.SLOWDOWN
+        while not self.waiting(prefix) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertTrue(self.waiting(prefix), "cmd.exe did not start")
+        # The server goes first, as it did in a run that left a program asleep with no server.
+        for pid in wine_platform.processes_of(prefix.root):
+            if self.name(pid) == "wineserver":
+                os.kill(pid, signal.SIGKILL)
+        deadline = time.monotonic() + 10
+        while "wineserver" in self.names(prefix) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertNotIn("wineserver", self.names(prefix))
+        self.assertTrue(self.waiting(prefix), "the program outlived its server")
+
+        prefix.close()
+        self.assertEqual(wine_platform.processes_of(prefix.root), [])
+        program.wait(timeout=10)
+
+    @staticmethod
+    def name(pid):
+        """The program a process runs (under qemu-user, the emulated program's name is in its command line)."""
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+                words = [os.path.basename(word.decode("utf-8", "replace")) for word in cmdline.read().split(b"\0")]
+        except OSError:
+            return ""
+        return next((word for word in words if word.startswith("wineserver")), words[0] if words else "")
+
+    def names(self, prefix):
+        return {self.name(pid) for pid in wine_platform.processes_of(prefix.root)}
+
+    @staticmethod
+    def waiting(prefix):
+        for pid in wine_platform.processes_of(prefix.root):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+                    if b"cmd" in cmdline.read().lower():
+                        return True
+            except OSError:
+                pass
+        return False
+
+
+class WindowsModuleTest(unittest.TestCase):
+    """The Windows module driving a prefix of this test's own as its machine."""
+
+    def setUp(self):
+        self.prefix = wine_platform.Prefix()
+        self.addCleanup(self.prefix.close)
+        self.env = dict(os.environ, OMBRIN_TEST_PLATFORM="windows-on-wine", OMBRIN_ALLOW_DRIVER_INSTALL="1",
+                        OMBRIN_WINDOWS_ON_WINE_PREFIX=self.prefix.root)
+
+    def child(self, action, **env):
+        """This file in a process of its own that runs `action` with the Windows module."""
+        return subprocess.Popen([sys.executable, "-B", __file__, "child", action, OMBRIN, harness.HELPERS, SAMPLE],
+                                env=dict(self.env, **env), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def assert_nothing_left(self):
+        state = self.prefix.state(SAMPLE_CLASS, SAMPLE_ID)
+        self.assertIn("class %s: no key\n" % SAMPLE_CLASS, state)
+        self.assertIn("no device with hardware ID %s\n" % SAMPLE_ID, state)
+        published = glob.glob(os.path.join(self.prefix.env["WINEPREFIX"], "drive_c", "windows", "inf", "oem*.inf"))
+        self.assertEqual(published, [])
+
+    def test_it_refuses_to_start_without_being_asked_to_install_drivers(self):
+        command = subprocess.run([sys.executable, "-B", os.path.join(HERE, "windows_suites.py"), "--on-wine",
+                                  os.path.dirname(OMBRIN)], env=self.env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True, timeout=60, check=False)
+        self.assertEqual(command.returncode, 2, command.stdout)
+        self.assertIn("--install-test-drivers", command.stdout)
+        refused = self.child("install", OMBRIN_ALLOW_DRIVER_INSTALL="")
+        output = refused.communicate(timeout=60 * self.prefix.SLOWDOWN)[0].decode()
+        self.assertNotEqual(refused.returncode, 0)
+        self.assertIn("windows_suites.py --install-test-drivers", output)
+        self.assert_nothing_left()
+
+    def test_a_failing_test_leaves_nothing_installed(self):
+        failed = self.child("fail")
+        output = failed.communicate(timeout=300 * self.prefix.SLOWDOWN)[0].decode()
+        self.assertIn("installed\n", output)
+        self.assertIn("AssertionError: a failure after the installation", output)
+        self.assertNotEqual(failed.returncode, 0)
+        self.assert_nothing_left()
+
+    def test_ctrl_c_during_a_run_leaves_nothing_installed(self):
+        running = self.child("wait")
+        line = b""
+        while not line.endswith(b"\n"):  # unbuffered: communicate() below reads the pipe itself
+            read = os.read(running.stdout.fileno(), 1)
+            line += read
+            if not read:
+                break
+        self.assertEqual(line, b"installed\n", line)
+        running.send_signal(signal.SIGINT)
+        output = running.communicate(timeout=300 * self.prefix.SLOWDOWN)[0].decode()
+        self.assertIn("KeyboardInterrupt", output)
+        self.assert_nothing_left()
+
+
+class SdkToolTest(unittest.TestCase):
+    def test_the_newest_sdk_copy_for_the_processor_is_taken(self):
+        import windows_platform
+        kits = tempfile.mkdtemp(prefix="ombrin-kits-")
+        self.addCleanup(__import__("shutil").rmtree, kits)
+        for version, architecture in [("10.0.19041.0", "x64"), ("10.0.26100.0", "x64"), ("10.0.26100.0", "x86"),
+                                      ("10.0.9200.0", "arm64"), ("10.0.26100.0", "arm64")]:
+            os.makedirs(os.path.join(kits, version, architecture))
+            open(os.path.join(kits, version, architecture, "signtool.exe"), "w").close()
+        os.makedirs(os.path.join(kits, "10.0.30000.0", "x64"))  # a newer SDK without the tool
+        self.assertEqual(windows_platform.sdk_tool("signtool.exe", "AMD64", kits),
+                         os.path.join(kits, "10.0.26100.0", "x64", "signtool.exe"))
+        self.assertEqual(windows_platform.sdk_tool("signtool.exe", "ARM64", kits),
+                         os.path.join(kits, "10.0.26100.0", "arm64", "signtool.exe"))
+        with self.assertRaisesRegex(FileNotFoundError, "makecat.exe"):
+            windows_platform.sdk_tool("makecat.exe", "AMD64", kits)
+
+
+def child(action):
+    """Installs the sample through the Windows module, then fails, waits to be interrupted, or (refused) ends."""
+    import windows_platform
+    machine = windows_platform.Machine()
+    machine.make_device(SAMPLE_ID)
+    inf = machine.driver_package(os.path.join(SAMPLE, "ombrin_sample.inf"))
+    status, output = machine.run(OMBRIN, ["/c", SAMPLE_ID, inf])
+    state = machine.state(SAMPLE_CLASS, SAMPLE_ID)
+    assert status == 0 and "SampleMode = dword:42" in state and "OmbrinClassNote" in state, (status, output, state)
+    print("installed", flush=True)
+    if action == "fail":
+        raise AssertionError("a failure after the installation")
+    if action == "wait":
+        time.sleep(600)
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "child":
+        # Ctrl+C as an operator's console delivers it, even where this test was started with it ignored (a
+        # shell's background job), which the child would otherwise inherit.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        OMBRIN, harness.HELPERS, SAMPLE = sys.argv[3:6]
+        child(sys.argv[2])
+        sys.exit(0)
+    OMBRIN, harness.HELPERS, SAMPLE = (os.path.abspath(arg) for arg in sys.argv[1:4])
+    del sys.argv[1:5]
+    unittest.main(verbosity=2)
