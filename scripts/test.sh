@@ -2,7 +2,7 @@
 # Installs whatever is missing, builds, and runs the tests stage by stage; ends with each stage's seconds.
 #   bash scripts/test.sh [STAGE...]    the stages named, in this order; without any, all of them (as CI runs)
 #
-#   docs      the documentation's relative links
+#   docs      the documentation's relative links, and the workflow files against the workflow schema
 #   unit      the unit tests of the portable logic (g++) and of the scripts' archive reader
 #   sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer (clang)
 #   fuzz      each fuzz target for OMBRIN_FUZZ_SECONDS seconds (default 30), side by side
@@ -25,7 +25,7 @@ for stage in "${@:-${ALL[@]}}"; do
     stages+=("$stage")
 done
 
-stage_docs() { python3 -B "$OMBRIN_ROOT/tests/check_links.py"; }
+stage_docs() { python3 -B "$OMBRIN_ROOT/tests/check_links.py" && ombrin_check_workflows; }
 stage_unit() { ombrin_build host && ombrin_ctest host; }
 stage_sanitize() { ombrin_build sanitize && ombrin_ctest sanitize; }
 stage_fuzz() { ombrin_build sanitize && ombrin_fuzz "${OMBRIN_FUZZ_SECONDS:-30}"; }

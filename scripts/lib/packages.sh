@@ -14,7 +14,10 @@ OMBRIN_PACKAGES_RELEASE=(git python3-pefile osslsigncode)
 # test.sh adds: unit tests, sanitizers and fuzzers, static analysis, and the release test's certificate.
 OMBRIN_PACKAGES_TEST=(g++ libgtest-dev libclang-rt-dev clang-tools clang-tidy cppcheck openssl)
 
-# Installs what is missing of the named sets (run, arm64, release, test); without root, names it and fails.
+# test.sh's docs stage, where the machine has no npm: Node.js and npm for the workflow validator.
+OMBRIN_PACKAGES_WORKFLOWS=(nodejs npm)
+
+# Installs what is missing of the named sets (run, arm64, release, test, workflows); without root, names it and fails.
 ombrin_install() {
     local set name missing=() package
     for set in "$@"; do
