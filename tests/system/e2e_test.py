@@ -87,6 +87,8 @@ class RealInstallTest(harness.PlatformCase):
         self.assertIn('    Class = "OmbrinSample"\n', state)
         self.assertIn('    OmbrinClassNote = "Installed from the Ombrin sample INF"\n', state)
         self.assertIn("driver %s\\0000\n" % SAMPLE_CLASS, state)
+        # The package the system kept (Windows: its published oemNN.inf): empty where its copy failed.
+        self.assertRegex(state, r'\n    InfPath = "[^"\\]+\.inf"\n')
         self.assertIn('    InfSection = "OmbrinSample_Install"\n', state)
         self.assertIn("    SampleMode = dword:42\n", state)
         self.assertIn('    SampleGreeting = "Hello from the Ombrin sample driver"\n', state)

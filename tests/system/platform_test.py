@@ -12,6 +12,7 @@ Usage: platform_test.py OMBRIN_EXE HELPER_DIR SAMPLE_DRIVER_DIR FALLBACK_LOADER_
 
 import glob
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -152,6 +153,23 @@ class SdkToolTest(unittest.TestCase):
                          os.path.join(kits, "10.0.26100.0", "arm64", "signtool.exe"))
         with self.assertRaisesRegex(FileNotFoundError, "makecat.exe"):
             windows_platform.sdk_tool("makecat.exe", "AMD64", kits)
+
+
+class CatalogLineTest(unittest.TestCase):
+    """Only a real Windows installs a package naming its catalog, so the naming is checked here on its own."""
+
+    def test_the_catalog_is_named_once_right_under_the_version_header(self):
+        import windows_platform
+        cases = [("[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n", "[Version]\r\n"),
+                 ("; c\n[version]  \nSignature=x\nCatalogFile=old.cat\n[Strings]\nB=2\n", "[version]  \n"),
+                 ("[Strings]\r\nA=1\r\n  [VERSION]\r\n  catalogfile = old.cat\r\nB=2\r\n", "  [VERSION]\r\n")]
+        for text, header in cases:
+            with self.subTest(text=text):
+                named = windows_platform.with_catalog(text, "new.cat")
+                self.assertIn(header + "CatalogFile = new.cat\r\n", named)
+                self.assertNotIn("old.cat", named)
+                self.assertEqual(named.replace(header + "CatalogFile = new.cat\r\n", header),
+                                 re.sub(r"(?im)^[ \t]*catalogfile *= *old.cat\r?\n", "", text))
 
 
 def child(action):
