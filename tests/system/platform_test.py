@@ -13,6 +13,7 @@ Usage: platform_test.py OMBRIN_EXE HELPER_DIR SAMPLE_DRIVER_DIR FALLBACK_LOADER_
 import glob
 import os
 import re
+import select
 import signal
 import subprocess
 import sys
@@ -33,15 +34,16 @@ class WineProcessEndTest(unittest.TestCase):
     def test_close_ends_a_program_whose_server_has_gone(self):
         prefix = wine_platform.Prefix()
         self.addCleanup(prefix.close)
-        # A program that waits for its input, which stays open.
+        # A program that waits for its input, which stays open. Its prompt says it has started and waits: a look
+        # at /proc alone can catch it in the middle of an exec, when its command line reads empty.
         argv, env = prefix.command("cmd", ["/c", "pause"])
-        program = subprocess.Popen(argv, env=env, cwd=prefix.work, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+        program = subprocess.Popen(argv, env=env, cwd=prefix.work, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL)
+        self.addCleanup(program.stdout.close)
         self.addCleanup(program.stdin.close)
-        deadline = time.monotonic() + 60 * prefix.SLOWDOWN
-        while not self.waiting(prefix) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        self.assertTrue(self.waiting(prefix), "cmd.exe did not start")
+        prompted, _, _ = select.select([program.stdout], [], [], 60 * prefix.SLOWDOWN)
+        self.assertTrue(prompted and os.read(program.stdout.fileno(), 4096), "cmd.exe did not start")
+        self.assertTrue(self.waiting(prefix), "cmd.exe is not among the prefix's processes")
         # The server goes first, as it did in a run that left a program asleep with no server.
         for pid in wine_platform.processes_of(prefix.root):
             if self.name(pid) == "wineserver":
