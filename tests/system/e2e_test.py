@@ -18,12 +18,10 @@ import time
 import unittest
 
 import harness
-from harness import USAGE, PlatformTest, needs
+from harness import SAMPLE_CLASS, SAMPLE_ID, USAGE, PlatformTest, needs
 
 OMBRIN = HELPERS = SAMPLE = FALLBACK = None  # from the command line
 
-SAMPLE_CLASS = "{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}"
-SAMPLE_ID = "ROOT\\OMBRIN_SAMPLE"
 PROMPT = b"Any key to continue...\r\n"
 # Written on the console in one piece, though the driver's own lines may stand either side of it.
 STOPPING = "Stopping after the call in progress; press Ctrl+C again to end at once.\n"
@@ -34,10 +32,11 @@ ERROR_NO_SUCH_DEVINST = 0xE000020B
 ERROR_NO_CATALOG_FOR_OEM_INF = 0xE000022F
 CLASS = b"SetupDiInstallClass"
 UPDATE = b"UpdateDriverForPlugAndPlayDevices"
+CLASS_NOTE = '    OmbrinClassNote = "Installed from the Ombrin sample INF"\n'
 
 
 def sample_inf():
-    return os.path.join(SAMPLE, "ombrin_sample.inf")
+    return os.path.join(SAMPLE, harness.SAMPLE_INF)
 
 
 def console_text(data):
@@ -85,21 +84,41 @@ class RealInstallTest(harness.PlatformCase):
         self.assertEqual(self.platform.run(OMBRIN, ["/c", SAMPLE_ID, inf]), (0, b""))
         state = self.state()
         self.assertIn('    Class = "OmbrinSample"\n', state)
-        self.assertIn('    OmbrinClassNote = "Installed from the Ombrin sample INF"\n', state)
-        self.assertIn("driver %s\\0000\n" % SAMPLE_CLASS, state)
+        self.assertIn(CLASS_NOTE, state)
+        # The device's Driver value names its key under the class: Windows writes the GUID in lower case, Wine in
+        # upper case, and registry key names are not case sensitive ("Structure of the Registry").
+        self.assertRegex(state, r"(?i): driver %s\\\d{4}\n" % re.escape(SAMPLE_CLASS))
         # The package the system kept (Windows: its published oemNN.inf): empty where its copy failed.
         self.assertRegex(state, r'\n    InfPath = "[^"\\]+\.inf"\n')
         self.assertIn('    InfSection = "OmbrinSample_Install"\n', state)
         self.assertIn("    SampleMode = dword:42\n", state)
         self.assertIn('    SampleGreeting = "Hello from the Ombrin sample driver"\n', state)
 
-    def test_without_class_installs_the_driver_but_not_the_class(self):
+    def test_without_class_installs_the_driver_and_the_class_only_as_the_platform_does_with_a_first_device(self):
         inf = self.platform.driver_package(sample_inf())
         self.assertEqual(self.platform.run(OMBRIN, [SAMPLE_ID, inf]), (0, b""))
         state = self.state()
         self.assertIn('    InfSection = "OmbrinSample_Install"\n', state)
         self.assertIn("    SampleMode = dword:42\n", state)
-        self.assertNotIn("OmbrinClassNote", state)
+        if "class_with_first_device" in harness.features():
+            self.assertIn(CLASS_NOTE, state)  # Windows: the first device of a new class brings the class
+        else:
+            self.assertNotIn("OmbrinClassNote", state)  # Wine: only SetupDiInstallClassW installs it
+
+    def test_with_class_an_installed_class_gets_its_values_written_again_and_without_it_keeps_them(self):
+        # /f: the same driver is no better match than itself, which the update would otherwise refuse (00000103).
+        inf = self.platform.driver_package(sample_inf())
+        self.assertEqual(self.platform.run(OMBRIN, ["/c", SAMPLE_ID, inf]), (0, b""))
+        changed = "    OmbrinClassNote = \"changed by the test\"\n"
+        self.assertEqual(self.platform.run("reg", ["add", "HKLM\\System\\CurrentControlSet\\Control\\Class\\" + SAMPLE_CLASS,
+                                                   "/v", "OmbrinClassNote", "/d", "changed by the test", "/f"])[0], 0)
+        self.assertIn(changed, self.state())
+        # No platform processes the section of a class that is installed ("INF ClassInstall32 section").
+        self.assertEqual(self.platform.run(OMBRIN, ["/f", SAMPLE_ID, inf]), (0, b""))
+        self.assertIn(changed, self.state())
+        # SetupDiInstallClassW installs the section it is given, an installed class or not.
+        self.assertEqual(self.platform.run(OMBRIN, ["/c", "/f", SAMPLE_ID, inf]), (0, b""))
+        self.assertIn(CLASS_NOTE, self.state())
 
     def test_a_cmd_script_branches_on_status_0_after_a_real_install(self):
         inf = self.platform.driver_package(sample_inf())
@@ -115,7 +134,18 @@ class RealInstallTest(harness.PlatformCase):
         self.assertNotIn("SampleMode", self.state())
 
 
-class RealFailureTest(PlatformTest):
+class SampleDeviceTest(PlatformTest):
+    """Cases that share one platform with a device of the sample's hardware ID. A missing INF fails Windows' update
+    with ERROR_FILE_NOT_FOUND only where a device has the ID: for an ID no device has it documents
+    ERROR_NO_SUCH_DEVINST as well, and no order between the two."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.platform.make_device(SAMPLE_ID)
+
+
+class RealFailureTest(SampleDeviceTest):
     """Failures the platform itself produces; the update's is a missing INF (the stand-in's on Wine)."""
 
     def run_failing(self, args, **kwargs):
@@ -131,18 +161,18 @@ class RealFailureTest(PlatformTest):
     @needs("failing_update")
     def test_a_silent_update_failure_prints_the_report_and_ends_at_once_with_status_one(self):
         started = time.monotonic()
-        self.assertEqual(self.run_failing(["/s", "H", "missing.inf"]),
+        self.assertEqual(self.run_failing(["/s", SAMPLE_ID, "missing.inf"]),
                          (1, self.platform.report(UPDATE, ERROR_FILE_NOT_FOUND)))
         self.assertLess(time.monotonic() - started, 20 * self.platform.SLOWDOWN)
 
     @needs("failing_update")
-    def test_non_ascii_texts_and_the_system_text_print_as_defined(self):
-        self.assertEqual(self.run_failing(["/s", "ROOT\\\u00c9", "\u00e9-missing.inf"]),
+    def test_a_non_ascii_inf_path_and_the_system_text_print_as_defined(self):
+        self.assertEqual(self.run_failing(["/s", SAMPLE_ID, "\u00e9-missing.inf"]),
                          (1, self.platform.report(UPDATE, ERROR_FILE_NOT_FOUND)))
 
     @needs("failing_update")
     def test_without_a_console_the_pause_prompts_and_ends(self):
-        self.assertEqual(self.run_failing(["H", "missing.inf"], timeout=30),
+        self.assertEqual(self.run_failing([SAMPLE_ID, "missing.inf"], timeout=30),
                          (1, self.platform.report(UPDATE, ERROR_FILE_NOT_FOUND) + PROMPT))
 
     @needs("failing_update")
@@ -151,7 +181,7 @@ class RealFailureTest(PlatformTest):
         log = os.path.join(self.platform.work, "agent.log")
         status, text = self.platform.run(
             self.platform.helper("console_driver.exe"),
-            ["hidden", "--stdout", self.platform.windows_path(log), OMBRIN, "H", "missing.inf"],
+            ["hidden", "--stdout", self.platform.windows_path(log), OMBRIN, SAMPLE_ID, "missing.inf"],
             extra_env=self.platform.failing_update_env(ERROR_FILE_NOT_FOUND), timeout=60)
         self.assertEqual(status, 0, text)
         self.assertIn(b"driver: exit status 1\r\n", text)
@@ -176,12 +206,13 @@ class RealFailureTest(PlatformTest):
 
 @needs("failing_update")
 @needs("person_console")
-class PauseInConsoleTest(PlatformTest):
+class PauseInConsoleTest(SampleDeviceTest):
     """In a console, a driver program feeds console input records to the waiting program, or interrupts it."""
 
     def drive(self, action, driver_args=(), expected_status=1):
         status, text = self.platform.run_in_terminal(
-            self.platform.helper("console_driver.exe"), [action] + list(driver_args) + [OMBRIN, "H", "missing.inf"],
+            self.platform.helper("console_driver.exe"),
+            [action] + list(driver_args) + [OMBRIN, SAMPLE_ID, "missing.inf"],
             extra_env=self.platform.failing_update_env(ERROR_FILE_NOT_FOUND))
         self.assertNotIn("driver: FAILED", text, text)
         self.assertIn("driver: exit status %d\n" % expected_status, text, text)

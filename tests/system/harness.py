@@ -16,10 +16,18 @@ import os
 import signal
 import subprocess
 import sys
+import tempfile
 import unittest
 
 KIND = os.environ.get("OMBRIN_TEST_PLATFORM", "wine")
 HELPERS = None  # the folder of the helper programs; each suite sets it from its command line
+
+# The sample driver package (examples/sample-driver): its class, the hardware ID of its model, and its INF's name;
+# and the hardware ID the smoke suite's device has.
+SAMPLE_CLASS = "{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}"
+SAMPLE_ID = "ROOT\\OMBRIN_SAMPLE"
+SAMPLE_INF = "ombrin_sample.inf"
+SMOKE_ID = "ROOT\\OMBRIN_SMOKE"
 
 # The banner and usage text as the bytes that reach standard output.
 USAGE = (
@@ -45,6 +53,13 @@ REASONS = {
     "wine_loader_overrides": "the planting controls need Wine's native-before-builtin overrides; on Windows these "
                              "names are known system libraries",
 }
+
+# How a platform installs where platforms differ; a case reads these, never the platform's name.
+#   class_with_first_device: installing the first device of a class that is not yet installed installs the class
+#   from the INF's ClassInstall32 section as well. Windows does ("INF ClassInstall32 section", Remarks:
+#   https://learn.microsoft.com/en-us/windows-hardware/drivers/install/inf-classinstall32-section); Wine 8 and 10
+#   do not (measured: without SetupDiInstallClassW the class key stays absent).
+BEHAVIOURS = ("class_with_first_device",)
 
 
 def needs(feature):
@@ -86,16 +101,59 @@ def new_platform():
     return platform_class()()
 
 
+class StartFailure(Exception):
+    """The platform could not start a program at all: there is no exit status of the program's own to judge."""
+
+
+# What the programs run since the current test began wrote to standard error: (command, status, text).
+_runs = []
+
+
+def standard_error():
+    """A file for a program's standard error. Not a pipe: what the program starts in turn (Wine's services, for
+    one) may keep it open long after the program has ended, and a pipe would be read until they end too."""
+    return tempfile.TemporaryFile()
+
+
+def read_standard_error(file):
+    file.seek(0)
+    return file.read()
+
+
+def record_run(argv, status, stderr):
+    _runs.append((" ".join(os.path.basename(word) if index == 0 else word for index, word in enumerate(argv)),
+                  status, stderr.decode("utf-8", "replace")))
+
+
+def standard_error_note():
+    """The standard error of the programs run since the current test began, for a failure's message."""
+    written = ["%s (status %s):\n%s" % (command, status, text[-4000:].rstrip()) for command, status, text in _runs
+               if text.strip()]
+    if not written:
+        return "The programs this test ran wrote nothing to standard error."
+    return "What the programs this test ran wrote to standard error:\n" + "\n".join(written)
+
+
 class PlatformCase(unittest.TestCase):
-    """Cases whose class says what it needs of the platform (NEEDS, set by `needs`); skipped where it lacks it."""
+    """Cases whose class says what it needs of the platform (NEEDS, set by `needs`); skipped where it lacks it.
+    A failed assertion's message ends with what the test's programs wrote to standard error."""
 
     NEEDS = ()
+    maxDiff = None
 
     @classmethod
     def setUpClass(cls):
         missing = [feature for feature in cls.NEEDS if feature not in features()]
         if missing:
             raise unittest.SkipTest(REASONS[missing[0]])
+
+    def run(self, result=None):
+        del _runs[:]
+        return super().run(result)
+
+    def _formatMessage(self, msg, standardMsg):
+        # unittest builds every failed assertion's message here.
+        return super()._formatMessage(msg, standardMsg) + "\n" + standard_error_note()
 
 
 class PlatformTest(PlatformCase):
@@ -156,11 +214,20 @@ class Platform:
         return os.path.join(HELPERS, name)
 
     def run(self, program, args, cwd=None, timeout=60, extra_env=None, stdin=subprocess.DEVNULL):
-        """Runs a Windows program without a console; returns (its exit status, signed, and its standard output)."""
+        """Runs a Windows program without a console; returns (its exit status, signed, and its standard output).
+        What it writes to standard error is kept for the test's failure messages; a program the platform could not
+        start raises StartFailure with what the platform wrote."""
         argv, env = self.command(program, args, extra_env)
-        done = subprocess.run(argv, cwd=cwd or self.work, env=env, stdin=stdin, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=timeout * self.SLOWDOWN, **self.START_OPTIONS)
+        with standard_error() as errors:
+            done = subprocess.run(argv, cwd=cwd or self.work, env=env, stdin=stdin, stdout=subprocess.PIPE,
+                                  stderr=errors, timeout=timeout * self.SLOWDOWN, **self.START_OPTIONS)
+            stderr = read_standard_error(errors)
+        record_run(argv, done.returncode, stderr)
+        self.check_started(program, done.returncode, done.stdout, stderr)
         return self.signed(done.returncode), done.stdout
+
+    def check_started(self, program, status, stdout, stderr):
+        """Raises StartFailure where the platform's own words say that it could not start `program`."""
 
     def environment(self, extra_env):
         """The environment of a program: this one's, the platform's slowness (the helpers scale their waits by

@@ -7,7 +7,9 @@ Usage: platform_test.py OMBRIN_EXE HELPER_DIR SAMPLE_DRIVER_DIR FALLBACK_LOADER_
 - The Windows module, with a Wine prefix as its machine: it refuses to start without being asked to install
   drivers, and it removes the device, driver package and class a test installed, after a failing test and
   after a Ctrl+C (SIGINT) of the run. What only a real Windows runs (the signing) is not reached here.
-- Where it looks for the SDK's signing tools.
+- Where it looks for the SDK's signing tools, and the catalog definition it gives makecat.
+- A program Wine cannot start is an error naming what Wine wrote, not a status of the program's; a failing case's
+  message ends with what the test's programs wrote to standard error.
 """
 
 import glob
@@ -23,10 +25,9 @@ import unittest
 
 import harness
 import wine_platform
+from harness import SAMPLE_ID
 
 OMBRIN = SAMPLE = None  # from the command line
-SAMPLE_CLASS = "{8C1F4E2A-6B3D-4F57-9A21-3E5D7C0B9F14}"
-SAMPLE_ID = "ROOT\\OMBRIN_SAMPLE"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -98,11 +99,21 @@ class WindowsModuleTest(unittest.TestCase):
                                 env=dict(self.env, **env), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     def assert_nothing_left(self):
-        state = self.prefix.state(SAMPLE_CLASS, SAMPLE_ID)
-        self.assertIn("class %s: no key\n" % SAMPLE_CLASS, state)
-        self.assertIn("no device with hardware ID %s\n" % SAMPLE_ID, state)
+        import windows_platform
+        self.assertEqual(windows_platform.leftovers(self.prefix), [])
         published = glob.glob(os.path.join(self.prefix.env["WINEPREFIX"], "drive_c", "windows", "inf", "oem*.inf"))
         self.assertEqual(published, [])
+
+    def test_the_leftover_check_names_a_device_and_a_class_that_were_not_removed(self):
+        # Installed past the Windows module, so that nothing of it removes them.
+        import windows_platform
+        self.prefix.make_device(SAMPLE_ID)
+        inf = self.prefix.windows_path(os.path.join(SAMPLE, harness.SAMPLE_INF))
+        self.assertEqual(self.prefix.run(OMBRIN, ["/c", SAMPLE_ID, inf]), (0, b""))
+        left = windows_platform.leftovers(self.prefix)
+        self.assertEqual([line.split(" ")[0] for line in left], ["class", "device"], left)
+        self.assertIn(harness.SAMPLE_CLASS, left[0])
+        self.assertIn("ROOT\\OMBRIN_SAMPLE\\", left[1])
 
     def test_it_refuses_to_start_without_being_asked_to_install_drivers(self):
         command = subprocess.run([sys.executable, "-B", os.path.join(HERE, "windows_suites.py"), "--on-wine",
@@ -157,6 +168,49 @@ class SdkToolTest(unittest.TestCase):
             windows_platform.sdk_tool("makecat.exe", "AMD64", kits)
 
 
+class StartFailureTest(unittest.TestCase):
+    """What a case shows when the platform, not the program, fails."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = wine_platform.Prefix()
+        cls.addClassCleanup(cls.prefix.close)
+
+    def test_a_program_wine_cannot_start_is_an_error_with_wines_own_words(self):
+        not_a_program = os.path.join(self.prefix.work, "not-a-program.exe")
+        with open(not_a_program, "w", encoding="ascii") as file:
+            file.write("text, not a program\n")
+        for program in [os.path.join(self.prefix.work, "missing.exe"), not_a_program]:
+            with self.subTest(program=os.path.basename(program)):
+                # What Wine writes when it is asked directly, on either stream.
+                argv, env = self.prefix.command(program, [])
+                with harness.standard_error() as errors:
+                    direct = subprocess.run(argv, env=env, cwd=self.prefix.work, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.PIPE, stderr=errors, timeout=60 * self.prefix.SLOWDOWN)
+                    words = (harness.read_standard_error(errors) + direct.stdout).decode("utf-8", "replace").strip()
+                self.assertTrue(words)
+                with self.assertRaises(harness.StartFailure) as raised:
+                    self.prefix.run(program, [])
+                self.assertIn(words.splitlines()[0], str(raised.exception))
+                self.assertIn(program, str(raised.exception))
+
+    def test_a_failing_case_shows_what_its_programs_wrote_to_standard_error(self):
+        prefix = self.prefix
+
+        class Case(harness.PlatformCase):
+            def test_it(self):
+                status, _ = prefix.run("cmd", ["/c", "echo a diagnostic of the platform 1>&2 & exit 1"])
+                self.assertEqual(status, 0)
+
+        outcome = unittest.TestResult()
+        Case("test_it").run(outcome)
+        self.assertEqual(len(outcome.failures), 1, outcome.errors)
+        message = outcome.failures[0][1]
+        self.assertIn("1 != 0", message)
+        self.assertIn("cmd /c echo a diagnostic of the platform 1>&2 & exit 1 (status 1):", message)
+        self.assertIn("a diagnostic of the platform", message.split("(status 1):")[1])
+
+
 class CatalogLineTest(unittest.TestCase):
     """Only a real Windows installs a package naming its catalog, so the naming is checked here on its own."""
 
@@ -174,14 +228,29 @@ class CatalogLineTest(unittest.TestCase):
                                  re.sub(r"(?im)^[ \t]*catalogfile *= *old.cat\r?\n", "", text))
 
 
+class CatalogDefinitionTest(unittest.TestCase):
+    """makecat's documented form (learn.microsoft.com/windows/win32/seccrypto/makecat): each file under the tag <HASH>,
+    written so, and no PublicVersion, which the page says is not supported; the last line ends with a newline."""
+
+    def test_the_definition_lists_each_file_by_hash_in_the_documented_form(self):
+        import windows_platform
+        text = windows_platform.catalog_definition("pkg.cat", "C:\\pkg", ["pkg.inf", "pkg.sys"])
+        header, _, files = text.partition("[CatalogFiles]\r\n")
+        self.assertTrue(header.startswith("[CatalogHeader]\r\nName=pkg.cat\r\nResultDir=C:\\pkg\r\n"), header)
+        self.assertIn("\r\nCatalogVersion=2\r\nHashAlgorithms=SHA256\r\n", header)
+        self.assertNotIn("publicversion", header.lower())
+        # One line a file, each ended, the last one too (hence the empty text after the last line end).
+        self.assertEqual([line.split("=")[0] for line in files.split("\r\n")], ["<HASH>pkg.inf", "<HASH>pkg.sys", ""])
+
+
 def child(action):
     """Installs the sample through the Windows module, then fails, waits to be interrupted, or (refused) ends."""
     import windows_platform
     machine = windows_platform.Machine()
     machine.make_device(SAMPLE_ID)
-    inf = machine.driver_package(os.path.join(SAMPLE, "ombrin_sample.inf"))
+    inf = machine.driver_package(os.path.join(SAMPLE, harness.SAMPLE_INF))
     status, output = machine.run(OMBRIN, ["/c", SAMPLE_ID, inf])
-    state = machine.state(SAMPLE_CLASS, SAMPLE_ID)
+    state = machine.state(harness.SAMPLE_CLASS, SAMPLE_ID)
     assert status == 0 and "SampleMode = dword:42" in state and "OmbrinClassNote" in state, (status, output, state)
     print("installed", flush=True)
     if action == "fail":

@@ -20,7 +20,9 @@ class SmokeTest(harness.PlatformTest):
 
     @needs("failing_update")
     def test_a_missing_inf_gives_both_reports_with_the_systems_text_and_status_one(self):
-        status, output = self.platform.run(OMBRIN, ["/c", "/s", "ROOT\\OMBRIN_SMOKE", "missing.inf"],
+        # A device has the ID: for an ID no device has, Windows' update may answer ERROR_NO_SUCH_DEVINST instead.
+        self.platform.make_device(harness.SMOKE_ID)
+        status, output = self.platform.run(OMBRIN, ["/c", "/s", harness.SMOKE_ID, "missing.inf"],
                                            extra_env=self.platform.failing_update_env(ERROR_FILE_NOT_FOUND))
         self.assertEqual(output, self.platform.report(b"SetupDiInstallClass", ERROR_FILE_NOT_FOUND)
                          + self.platform.report(b"UpdateDriverForPlugAndPlayDevices", ERROR_FILE_NOT_FOUND))

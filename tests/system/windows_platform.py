@@ -65,11 +65,13 @@ def sdk_tool(name, machine=None, kits=None):
 
 
 def catalog_definition(catalog, folder, files):
-    """makecat's definition of a SHA-256 catalog of `files` (names in `folder`), its last line ended too."""
-    lines = ["[CatalogHeader]", "Name=%s" % catalog, "ResultDir=%s" % folder, "PublicVersion=0x0000001",
-             "EncodingType=0x00010001", "CatalogVersion=2", "HashAlgorithms=SHA256",
-             "CATATTR1=0x10010001:OSAttr:2:6.1,2:6.2,2:6.3,2:10.0", "", "[CatalogFiles]"]
-    lines += ["<hash>%s=%s" % (name, os.path.join(folder, name)) for name in files]
+    """makecat's definition of a SHA-256 catalog of `files` (names in `folder`), its last line ended too. Each file
+    is listed under the reference tag <HASH>, as makecat's documentation writes it, so that the catalog names it by
+    its hash; PublicVersion is left out, which the documentation says is not supported."""
+    lines = ["[CatalogHeader]", "Name=%s" % catalog, "ResultDir=%s" % folder, "EncodingType=0x00010001",
+             "CatalogVersion=2", "HashAlgorithms=SHA256", "CATATTR1=0x10010001:OSAttr:2:6.1,2:6.2,2:6.3,2:10.0", "",
+             "[CatalogFiles]"]
+    lines += ["<HASH>%s=%s" % (name, os.path.join(folder, name)) for name in files]
     return "\r\n".join(lines) + "\r\n"
 
 
@@ -80,6 +82,27 @@ def certificate_request(subject):
         "KeyAlgorithm=RSA", "KeyLength=2048", "HashAlgorithm=SHA256", "MachineKeySet=TRUE", "RequestType=Cert",
         "KeyUsage=0x80", "ValidityPeriod=Days", "ValidityPeriodUnits=2", "", "[EnhancedKeyUsageExtension]",
         "OID=1.3.6.1.5.5.7.3.3", ""])
+
+
+# The subject every certificate of the suites' own begins with (see Machine.trusted_certificate).
+CERTIFICATE_SUBJECT = "Ombrin test signing"
+# The hardware IDs of the devices the suites make.
+TEST_HARDWARE_IDS = (harness.SAMPLE_ID, harness.SMOKE_ID)
+
+
+def leftovers(platform):
+    """What the suites could have left on the machine that `platform` runs programs on, one line each: a device
+    with a hardware ID of theirs, the sample's class key, a published driver package (oemNN.inf) made from the
+    sample's INF, and a certificate of theirs in the machine's Root, TrustedPublisher or My store."""
+    found = []
+    for hardware_id in TEST_HARDWARE_IDS:
+        state = platform.helper_output("show_state.exe", [harness.SAMPLE_CLASS, hardware_id, harness.SAMPLE_INF,
+                                                          CERTIFICATE_SUBJECT])
+        for line in state.splitlines():
+            if (line.startswith(("device ", "published driver package ", "certificate in "))
+                    or line.startswith("class ") and not line.endswith(": no key")) and line not in found:
+                found.append(line)
+    return found
 
 
 def with_catalog(inf_text, catalog):
@@ -96,7 +119,7 @@ class Machine(harness.Platform):
     def features(cls):
         if harness.KIND == "windows-on-wine":
             return ("person_console",)  # the prefix's pseudo-terminal
-        found = ["failing_update", "no_device_failure", "signature_checks"]
+        found = ["failing_update", "no_device_failure", "signature_checks", "class_with_first_device"]
         # The pause waits only where a person could press a key: a console whose window is one, on a window
         # station one sees. A service's station has none; this asks a new console of this machine.
         status, output = cls._start([os.path.join(harness.HELPERS, "console_driver.exe"), "probe"], dict(os.environ),
@@ -143,17 +166,23 @@ class Machine(harness.Platform):
     @staticmethod
     def _start(argv, env, cwd, seconds, creation, stdin=subprocess.DEVNULL):
         """Runs a program to its end; one that outlives `seconds`, or a Ctrl+C of the run, ends with what it
-        started (taskkill /T), so that nothing of a run outlives it."""
-        process = subprocess.Popen(argv, cwd=cwd, env=env, stdin=stdin, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, creationflags=creation)
-        try:
-            output, _ = process.communicate(timeout=seconds)
-        except BaseException:
-            subprocess.run(["taskkill", "/T", "/F", "/PID", str(process.pid)], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, check=False)
-            process.kill()
-            process.wait()
-            raise
+        started (taskkill /T), so that nothing of a run outlives it. What it writes to standard error is kept for
+        the test's failure messages; one that Windows cannot start raises StartFailure."""
+        with harness.standard_error() as errors:
+            try:
+                process = subprocess.Popen(argv, cwd=cwd, env=env, stdin=stdin, stdout=subprocess.PIPE,
+                                           stderr=errors, creationflags=creation)
+            except OSError as error:
+                raise harness.StartFailure("Windows could not start %s: %s" % (argv[0], error)) from error
+            try:
+                output, _ = process.communicate(timeout=seconds)
+            except BaseException:
+                subprocess.run(["taskkill", "/T", "/F", "/PID", str(process.pid)], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, check=False)
+                process.kill()
+                process.wait()
+                raise
+            harness.record_run(argv, process.returncode, harness.read_standard_error(errors))
         return process.returncode, output
 
     def signed(self, status):
@@ -208,7 +237,7 @@ class Machine(harness.Platform):
     def trusted_certificate(self):
         """A new self-signed code-signing certificate in the machine's store, trusted as a root and as a
         publisher (so that the package installs without a question); returns its subject's name."""
-        subject = "Ombrin test signing %s" % uuid.uuid4().hex[:12]
+        subject = "%s %s" % (CERTIFICATE_SUBJECT, uuid.uuid4().hex[:12])
         self.certificates.append(subject)  # recorded first: whatever the steps below leave goes at close()
         policy = os.path.join(self.work, "certificate.inf")
         with open(policy, "w", encoding="ascii", newline="") as request:

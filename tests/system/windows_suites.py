@@ -7,10 +7,13 @@ build/mingw-arm64) or the workflow's artefact lays them out. The suites make a r
 install the sample driver package, test-signed by a throwaway certificate that the machine trusts while they
 run, and its class; all of it is removed at the end, also after a failure or a Ctrl+C. So they refuse to start
 without --install-test-drivers, and want an elevated prompt. Each suite's output also goes to DIR/NAME.log
-(default: logs/ in the current folder). Exit status 0 when every suite passed, 1 when one failed, 2 when the
-command refused to start.
+(default: logs/ in the current folder). After the suites it checks that they left nothing: no device with a
+hardware ID of theirs, no key of the sample's class, no published driver package made from the sample's INF, no
+certificate of theirs in the machine's Root, TrustedPublisher and My stores; it lists what it found. Exit status
+0 when every suite passed and nothing was left, 1 otherwise, 2 when the command refused to start.
 
---on-wine runs the same with a Wine prefix standing in for the machine (the project's tests do, on Linux).
+--on-wine runs the same with one Wine prefix standing in for the machine for the whole run (the project's tests
+do, on Linux).
 """
 
 import argparse
@@ -69,6 +72,18 @@ def run_suite(name, command, env, logs):
     return status
 
 
+def leftovers(windows_platform):
+    """What the suites left on the machine, as lines; printed under a heading."""
+    machine = windows_platform.Machine()
+    try:
+        left = windows_platform.leftovers(machine)
+    finally:
+        machine.close()
+    print("== What the suites left on this machine", flush=True)
+    print("\n".join(left) if left else "Nothing: no device, class, published driver package or certificate of theirs.")
+    return left
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("build", help="the folder with Ombrin.exe and tests/system/ (the helpers)")
@@ -80,6 +95,9 @@ def main():
     parser.add_argument("--on-wine", action="store_true", help=argparse.SUPPRESS)
     options = parser.parse_args()
 
+    # The platform of this process and of the suites it starts, read when the harness is first imported.
+    os.environ["OMBRIN_TEST_PLATFORM"] = "windows-on-wine" if options.on_wine else "windows"
+    import harness
     import windows_platform
     if not options.install_test_drivers:
         print(windows_platform.REFUSAL, end="")
@@ -90,19 +108,32 @@ def main():
     if not os.path.isfile(os.path.join(options.build, "Ombrin.exe")):
         print("No Ombrin.exe in %s: give the folder of a build (or of the workflow's artefact)." % options.build)
         return 2
-    env = dict(os.environ, OMBRIN_TEST_PLATFORM="windows-on-wine" if options.on_wine else "windows",
-               OMBRIN_ALLOW_DRIVER_INSTALL="1", PYTHONDONTWRITEBYTECODE="1")
+    os.environ.update(OMBRIN_ALLOW_DRIVER_INSTALL="1", PYTHONDONTWRITEBYTECODE="1")
+    harness.HELPERS = os.path.join(options.build, "tests", "system")
+    host = None
+    if options.on_wine:
+        # One prefix for the whole run, as a Windows machine is one: every suite drives it, and the check below
+        # reads what they left in it.
+        import wine_platform
+        host = wine_platform.Prefix()
+        os.environ["OMBRIN_WINDOWS_ON_WINE_PREFIX"] = host.root
     os.makedirs(options.logs, exist_ok=True)
     results = []
-    for name, command in suites(options.build).items():
-        if options.suite and name not in options.suite:
-            continue
-        if name == "metadata" and subprocess.run([sys.executable, "-c", "import pefile"], check=False,
-                                                 stderr=subprocess.DEVNULL).returncode != 0:
-            results.append((name, "skipped: pefile is missing (python -m pip install pefile)"))
-            continue
-        status = run_suite(name, command, env, options.logs)
-        results.append((name, "passed" if status == 0 else "FAILED (status %d)" % status))
+    try:
+        for name, command in suites(options.build).items():
+            if options.suite and name not in options.suite:
+                continue
+            if name == "metadata" and subprocess.run([sys.executable, "-c", "import pefile"], check=False,
+                                                     stderr=subprocess.DEVNULL).returncode != 0:
+                results.append((name, "skipped: pefile is missing (python -m pip install pefile)"))
+                continue
+            status = run_suite(name, command, os.environ, options.logs)
+            results.append((name, "passed" if status == 0 else "FAILED (status %d)" % status))
+        left = leftovers(windows_platform)
+        results.append(("cleanup", "passed" if not left else "FAILED (%d left, listed above)" % len(left)))
+    finally:
+        if host:
+            host.close()
     print("== Suites on this machine (%s)" % ("a Wine prefix" if options.on_wine else "Windows"))
     for name, result in results:
         print("%-12s %s" % (name, result))

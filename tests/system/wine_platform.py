@@ -122,6 +122,15 @@ class Prefix(harness.Platform):
         """A Windows exit status as Linux sees it (its low byte), read back as signed."""
         return status - 256 if status > 127 else status
 
+    def check_started(self, program, status, stdout, stderr):
+        """Wine's loader says on standard error when it cannot load or run a program ("wine: ...", also for an
+        unhandled exception), or when it cannot reach its server ("wine client error"); a file that is no program
+        of this machine goes to Wine's start.exe, which says so on standard output and ends with status 1."""
+        if status != 0 and (re.search(rb"(?m)^wine(?: client error)?:", stderr)
+                            or stdout.startswith(b"Application could not be started")):
+            raise harness.StartFailure("Wine could not start or run %s (status %d). Wine wrote:\n%s" % (
+                program, status, (stderr + stdout).decode("utf-8", "replace").rstrip()))
+
     def failing_update_env(self, code=2):
         """The environment in which the driver update fails with `code`: Wine's own never fails, so the stand-in
         newdev.dll in system32 answers for it."""

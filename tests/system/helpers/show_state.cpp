@@ -1,12 +1,17 @@
-// Test helper: prints what the installer changed in the current Wine prefix.
-// Usage: show_state CLASS_GUID HARDWARE_ID
+// Test helper: prints what the installer changed on this machine (or Wine prefix).
+// Usage: show_state CLASS_GUID HARDWARE_ID [INF_NAME CERTIFICATE_SUBJECT]
 // Prints the class key's values (or that the class is not installed), then each
 // device whose hardware IDs include HARDWARE_ID with its driver key's values.
+// With INF_NAME and CERTIFICATE_SUBJECT also each published driver package
+// (%windir%\INF\oemNN.inf) whose original INF was INF_NAME, and each certificate
+// in the machine's Root, TrustedPublisher and My stores whose subject holds
+// CERTIFICATE_SUBJECT; or a line saying there is none.
 #include <windows.h>
 
 #include <setupapi.h>
 #include <stdio.h>
 #include <wchar.h>
+#include <wincrypt.h>
 
 namespace {
 
@@ -43,11 +48,75 @@ bool HasHardwareId(HDEVINFO set, SP_DEVINFO_DATA* device, const wchar_t* wanted)
     return false;
 }
 
+// The name of the INF that a published one was made from: its original name, as
+// the system recorded it when it published the package.
+bool OriginalInfName(const wchar_t* published, wchar_t (&name)[MAX_PATH]) {
+    alignas(8) BYTE buffer[8192];
+    auto* info = reinterpret_cast<SP_INF_INFORMATION*>(buffer);
+    if (!SetupGetInfInformationW(published, INFINFO_INF_NAME_IS_ABSOLUTE, info, sizeof buffer, nullptr)) return false;
+    SP_ORIGINAL_FILE_INFO_W original = {};
+    original.cbSize = sizeof original;
+    if (!SetupQueryInfOriginalFileInformationW(info, 0, nullptr, &original)) return false;
+    const wchar_t* base = wcsrchr(original.OriginalInfName, L'\\');
+    _snwprintf(name, MAX_PATH, L"%ls", base != nullptr ? base + 1 : original.OriginalInfName);
+    name[MAX_PATH - 1] = L'\0';
+    return true;
+}
+
+void PrintPublishedPackages(const wchar_t* infName) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH - 16) return;
+    wchar_t pattern[MAX_PATH];
+    _snwprintf(pattern, MAX_PATH, L"%ls\\INF\\oem*.inf", folder);
+    int found = 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            wchar_t path[MAX_PATH];
+            wchar_t original[MAX_PATH];
+            _snwprintf(path, MAX_PATH, L"%ls\\INF\\%ls", folder, entry.cFileName);
+            path[MAX_PATH - 1] = L'\0';
+            if (OriginalInfName(path, original) && _wcsicmp(original, infName) == 0) {
+                wprintf(L"published driver package %ls (from %ls)\n", entry.cFileName, original);
+                ++found;
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    if (found == 0) wprintf(L"no published driver package from %ls\n", infName);
+}
+
+void PrintCertificates(const wchar_t* subject) {
+    const wchar_t* const stores[] = {L"Root", L"TrustedPublisher", L"My"};
+    for (const wchar_t* storeName : stores) {
+        int found = 0;
+        HCERTSTORE store = CertOpenStore(
+            CERT_STORE_PROV_SYSTEM_W, 0, 0,
+            CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG, storeName);
+        if (store != nullptr) {
+            PCCERT_CONTEXT certificate = nullptr;
+            // Each call releases the certificate it is given and returns the next one that matches.
+            while ((certificate = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                             CERT_FIND_SUBJECT_STR_W, subject, certificate)) !=
+                   nullptr) {
+                wchar_t name[256] = L"?";
+                CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
+                wprintf(L"certificate in %ls: %ls\n", storeName, name);
+                ++found;
+            }
+            CertCloseStore(store, 0);
+        }
+        if (found == 0) wprintf(L"no certificate \"%ls\" in %ls\n", subject, storeName);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        fwprintf(stderr, L"usage: show_state CLASS_GUID HARDWARE_ID\n");
+    if (argc != 3 && argc != 5) {
+        fwprintf(stderr, L"usage: show_state CLASS_GUID HARDWARE_ID [INF_NAME CERTIFICATE_SUBJECT]\n");
         return 2;
     }
     wchar_t path[128];
@@ -82,5 +151,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (found == 0) wprintf(L"no device with hardware ID %ls\n", argv[2]);
     SetupDiDestroyDeviceInfoList(set);
+    if (argc == 5) {
+        PrintPublishedPackages(argv[3]);
+        PrintCertificates(argv[4]);
+    }
     return 0;
 }
