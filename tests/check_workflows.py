@@ -1,6 +1,7 @@
 """Validates every workflow file in .github/workflows against the published workflow schema, with the npm
-validator that scripts/lib/workflows.sh installs, and shows that the check catches errors: a copy of each file
-with an unknown key in a job, and one with a job's runs-on removed, must be refused.
+validator that scripts/lib/workflows.sh installs, and checks that every project path a workflow names (in a step
+or a comment) exists. It shows that each check catches errors: a copy of each file with an unknown key in a job,
+one with a job's runs-on removed, and one naming a missing page, must be refused.
 
 Usage: check_workflows.py VALIDATOR (the action-validator command)
 
@@ -18,6 +19,8 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Documented by GitHub after the validator's schema was made ("Assigning permissions to jobs").
 NEWER_THAN_THE_SCHEMA = re.compile(r"^\s+attestations: (read|write|none)\s*$")
+# A path in the project's own folders, where it starts a word (build/PRESET/tests/... is a build's output).
+PROJECT_PATH = re.compile(r"(?<![\w$./-])((?:\.ci|\.github|cmake|docs|examples|res|scripts|src|tests)/[\w./-]*\w)")
 
 
 def validate(validator, text, folder, name):
@@ -27,6 +30,11 @@ def validate(validator, text, folder, name):
         file.write("\n".join(line for line in text.split("\n") if not NEWER_THAN_THE_SCHEMA.match(line)))
     done = subprocess.run([validator, path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, check=False)
     return done.returncode == 0, done.stdout
+
+
+def missing_paths(text):
+    """The project paths that `text` names and the checkout lacks."""
+    return sorted({path for path in PROJECT_PATH.findall(text) if not os.path.exists(os.path.join(ROOT, path))})
 
 
 def planted_errors(text):
@@ -50,6 +58,14 @@ def main(validator):
             passed, said = validate(validator, text, folder, os.path.basename(path))
             print("%s: %s" % (name, "valid" if passed else "INVALID\n" + said))
             failures += not passed
+            missing = missing_paths(text)
+            print("%s: %s" % (name, "names missing files: " + ", ".join(missing) if missing else
+                              "every project path it names exists"))
+            failures += bool(missing)
+            planted = "# See docs/no-such-page.md.\n" + text
+            caught = "docs/no-such-page.md" in missing_paths(planted)
+            print("%s naming a missing page: %s" % (name, "refused, as it must be" if caught else "NOT CAUGHT"))
+            failures += not caught
             for error, planted in planted_errors(text).items():
                 if planted == text:
                     print("%s: no job with runs-on to plant %s in" % (name, error))
