@@ -3,12 +3,14 @@
 Usage:
   package.py write OUT_DIR COMMIT BUILD_DIR...   writes the release of these builds into OUT_DIR
   package.py check RELEASE_DIR REBUILT_DIR       compares a rebuilt release with RELEASE_DIR
+  package.py notes                               checks that CHANGELOG.md has a section for the project's version
 Writing needs SOURCE_DATE_EPOCH (seconds since 1970) for the archives' entry times.
 
 Writes into OUT_DIR an archive Ombrin-VERSION-win-ARCH.zip for each build (Ombrin.exe, README.md and LICENSE in
-one folder), the x64 Ombrin.exe, BUILDINFO (commit, time, version, each executable's SHA-256 and the exact Debian
-packages of each toolchain) and SHA256SUMS; docs/releases.md tells more. An archive depends only on the three
-files' contents, the version and the epoch, whatever the files' own times, modes or folders.
+one folder), the x64 Ombrin.exe, RELEASE-NOTES.md (the version's section of CHANGELOG.md), BUILDINFO (commit,
+time, version, each executable's SHA-256 and the exact Debian packages of each toolchain) and SHA256SUMS;
+docs/releases.md tells more. An archive depends only on the three files' contents, the version and the epoch,
+whatever the files' own times, modes or folders. A version without its section in CHANGELOG.md is refused.
 """
 
 import hashlib
@@ -34,6 +36,28 @@ X64_TOOLCHAIN = ["g++-mingw-w64-x86-64-posix", "gcc-mingw-w64-x86-64-posix", "bi
                  "mingw-w64-x86-64-dev", "mingw-w64-common"]
 # The ARM64 build's LLVM tools, found as the build finds them: in the folder of the clang on the path.
 LLVM_TOOLS = ["clang", "lld", "llvm-windres"]
+
+
+def project_version():
+    """The version CMakeLists.txt gives the project."""
+    found = re.search(r"^project\(Ombrin VERSION ([0-9.]+)", read(os.path.join(ROOT, "CMakeLists.txt")).decode(),
+                      re.MULTILINE)
+    if not found:
+        sys.exit("package.py: CMakeLists.txt names no project version")
+    return found.group(1)
+
+
+def release_notes(version):
+    """The text of the section of CHANGELOG.md for `version` (its heading "## [VERSION]" left out); stops the
+    release, naming the version, where there is none or it is empty."""
+    changelog = read(os.path.join(ROOT, "CHANGELOG.md")).decode("utf-8") if os.path.exists(
+        os.path.join(ROOT, "CHANGELOG.md")) else ""
+    section = re.search(r"^## \[%s\][^\n]*\n(.*?)(?=^## |\Z)" % re.escape(version), changelog, re.MULTILINE | re.DOTALL)
+    notes = section.group(1).strip() if section else ""
+    if not notes:
+        sys.exit("Refusing: CHANGELOG.md has no section for version %s (a heading \"## [%s] - DATE\" and what "
+                 "changed, for operators)." % (version, version))
+    return notes + "\n"
 
 
 def cache_value(build_dir, name):
@@ -166,6 +190,7 @@ def write(out_dir, commit, build_dirs):
         if architecture == "x64":
             files["Ombrin.exe"] = exe
         executables.append((architecture, archive, exe, build_dir))
+    files["RELEASE-NOTES.md"] = release_notes(version).encode("utf-8")
     files["BUILDINFO"] = buildinfo(version, commit, int(epoch_text), executables).encode("ascii")
     files["SHA256SUMS"] = "".join("%s  %s\n" % (sha256(files[name]), name) for name in sorted(files)).encode("ascii")
     os.makedirs(out_dir, exist_ok=True)
@@ -230,5 +255,7 @@ if __name__ == "__main__":
         write(sys.argv[2], sys.argv[3], sys.argv[4:])
     elif len(sys.argv) == 4 and sys.argv[1] == "check":
         sys.exit(check(sys.argv[2], sys.argv[3]))
+    elif len(sys.argv) == 2 and sys.argv[1] == "notes":
+        release_notes(project_version())
     else:
         sys.exit(__doc__)

@@ -2,7 +2,9 @@
 # Makes a release of the checked-out commit in dist/, or checks one (docs/releases.md says more).
 #   bash scripts/release.sh              builds Ombrin.exe for x64 and ARM64 afresh under build/release/ from
 #                                        the presets alone, checks both under Wine (metadata, smoke), and
-#                                        writes the archives, Ombrin.exe, BUILDINFO and SHA256SUMS
+#                                        writes the archives, Ombrin.exe, RELEASE-NOTES.md (the version's
+#                                        section of CHANGELOG.md, without which it refuses), BUILDINFO and
+#                                        SHA256SUMS
 #   bash scripts/release.sh --check DIR  rebuilds the release in DIR and compares the bytes, naming a
 #                                        toolchain package that differs
 # With OMBRIN_SIGN_PKCS12 and OMBRIN_SIGN_PASSWORD_FILE each executable is also signed into dist/signed/.
@@ -37,6 +39,8 @@ if [ -n "$dirty" ]; then
     echo "$dirty" >&2
     exit 1
 fi
+# The release's notes are its version's section of CHANGELOG.md: checked before anything is built.
+/usr/bin/python3 "$OMBRIN_ROOT/scripts/package.py" notes
 if [ -n "$check_dir" ]; then
     SOURCE_DATE_EPOCH=$(sed -n 's/^Source-Date-Epoch: //p' "$check_dir/BUILDINFO")
 elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -57,7 +61,7 @@ for preset in "${PRESETS[@]}"; do
     echo "== Building Ombrin.exe ($preset) in $build"
     rm -rf "$build"
     (cd "$OMBRIN_ROOT" && cmake --preset "$preset" -B "$build" >/dev/null &&
-        cmake --build "$build" -j "$(nproc)" --target Ombrin system_text standin >/dev/null)
+        cmake --build "$build" -j "$(nproc)" --target Ombrin system_text standin make_device >/dev/null)
     if [ -z "$check_dir" ]; then
         echo "== Checking it"
         ctest --test-dir "$build" --output-on-failure --no-tests=error -R '^(executable_metadata|wine_smoke)$'

@@ -1,4 +1,4 @@
-"""Checks the relative links of README.md and docs/*.md: each names a file that exists and, after '#', a
+"""Checks the relative links of the top folder's *.md and docs/*.md: each names a file that exists and, after '#', a
 heading of that file (as a code host makes its anchors). Prints every broken link; exit status 1 if any."""
 
 import glob
@@ -17,7 +17,7 @@ def anchors(path):
 
 
 broken = []
-for page in [os.path.join(ROOT, "README.md")] + sorted(glob.glob(os.path.join(ROOT, "docs", "*.md"))):
+for page in sorted(glob.glob(os.path.join(ROOT, "*.md"))) + sorted(glob.glob(os.path.join(ROOT, "docs", "*.md"))):
     with open(page, encoding="utf-8") as text:
         targets = re.findall(r"\]\(([^)\s]+)\)", text.read())
     for target in targets:

@@ -227,6 +227,34 @@ class ReleaseScriptTest(unittest.TestCase):
         checked = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=signed, stdout=subprocess.DEVNULL, check=False)
         self.assertEqual(checked.returncode, 0)
 
+    def test_the_release_notes_are_the_versions_changelog_section(self):
+        with open(os.path.join(self.tree, "CHANGELOG.md"), encoding="utf-8") as changelog:
+            text = changelog.read()
+        notes = read(os.path.join(self.dist, "RELEASE-NOTES.md")).decode("utf-8")
+        heading = re.search(r"^## \[%s\].*\n" % re.escape(VERSION), text, re.MULTILINE)
+        self.assertIsNotNone(heading)
+        # The section's text after its heading, up to the next version's heading: non-empty, and neither heading.
+        self.assertTrue(text[heading.end():].lstrip().startswith(notes.strip()), notes)
+        self.assertNotIn("## [", notes)
+        self.assertGreater(len(notes.strip()), 0)
+        listed = [line.split("  ", 1)[1] for line in read(os.path.join(self.dist, "SHA256SUMS")).decode().splitlines()]
+        self.assertIn("RELEASE-NOTES.md", listed)
+
+    def test_a_version_without_a_changelog_section_is_refused_before_anything_is_built(self):
+        changelog = os.path.join(self.tree, "CHANGELOG.md")
+        with open(changelog, encoding="utf-8") as file:
+            text = file.read()
+        with open(changelog, "w", encoding="utf-8") as file:
+            file.write(text.replace("## [%s]" % VERSION, "## [0.9.0.0]"))
+        git = ["git", "-c", "user.name=Ombrin Test", "-c", "user.email=test@ombrin.invalid"]
+        subprocess.run(git + ["commit", "-q", "-am", "No section for the version"], cwd=self.tree, check=True)
+        self.addCleanup(subprocess.run, ["git", "reset", "-q", "--hard", "HEAD~1"], cwd=self.tree, check=True)
+        refused = self.run_script([])
+        self.assertNotEqual(refused.returncode, 0)
+        self.assertIn("Refusing: CHANGELOG.md has no section for version %s" % VERSION, refused.stdout)
+        self.assertNotIn("== Building", refused.stdout)
+        self.assertTrue(os.path.exists(os.path.join(self.dist, "signed")), "the earlier release is left alone")
+
     def test_a_dirty_tree_is_refused(self):
         with open(os.path.join(self.tree, "README.md"), "a", encoding="utf-8") as readme:
             readme.write("\nAn uncommitted line.\n")
