@@ -55,19 +55,34 @@ ombrin_arm64_toolchain
 export OMBRIN_ARM64_SYSROOT=$OMBRIN_ARM64_TOOLCHAIN/aarch64-w64-mingw32
 [ -n "$check_dir" ] || ombrin_arm64_root
 
-builds=()
-for preset in "${PRESETS[@]}"; do
-    build=$OMBRIN_ROOT/build/release/$preset
+# Builds one preset afresh and, for a release, checks it; $2 is "check" to check.
+release_build() {
+    local preset=$1 build=$OMBRIN_ROOT/build/release/$1
     echo "== Building Ombrin.exe ($preset) in $build"
     rm -rf "$build"
     (cd "$OMBRIN_ROOT" && cmake --preset "$preset" -B "$build" >/dev/null &&
-        cmake --build "$build" -j "$(nproc)" --target Ombrin system_text standin make_device >/dev/null)
-    if [ -z "$check_dir" ]; then
-        echo "== Checking it"
-        ctest --test-dir "$build" --output-on-failure --no-tests=error -R '^(executable_metadata|wine_smoke)$'
-    fi
-    builds+=("$build")
+        cmake --build "$build" -j "$(nproc)" --target Ombrin system_text standin make_device >/dev/null) || return 1
+    [ "$2" = check ] || return 0
+    echo "== Checking it"
+    ctest --test-dir "$build" --output-on-failure --no-tests=error -R '^(executable_metadata|wine_smoke)$'
+}
+
+# Both architectures at once, each in a process group of its own (stopped whole if this script ends first) and
+# into a log of its own, shown in order once both are done.
+builds=() release_jobs=() status=0
+trap 'for job in "${release_jobs[@]}"; do kill -TERM -- "-$job" 2>/dev/null; done; ombrin_remove_private_tmpdir' EXIT
+for preset in "${PRESETS[@]}"; do
+    OMBRIN_ROOT=$OMBRIN_ROOT setsid bash -c "$(declare -f release_build); release_build \"\$@\"" release_build "$preset" \
+        "$([ -n "$check_dir" ] || echo check)" >"$OMBRIN_TMPDIR/release-$preset.log" 2>&1 &
+    release_jobs+=($!)
+    builds+=("$OMBRIN_ROOT/build/release/$preset")
 done
+for index in "${!PRESETS[@]}"; do
+    wait "${release_jobs[index]}" || status=1
+    cat "$OMBRIN_TMPDIR/release-${PRESETS[index]}.log"
+done
+release_jobs=()
+[ $status -eq 0 ] || { echo "A build or its check failed (its output is above); nothing was released." >&2 && exit 1; }
 
 if [ -n "$check_dir" ]; then
     rebuilt=$OMBRIN_ROOT/build/release/check

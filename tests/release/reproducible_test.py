@@ -1,12 +1,13 @@
 """Releases are reproducible and cannot be made from the wrong state.
 
 Usage: reproducible_test.py SOURCE_DIR BUILT_EXE PRESET [--release-script]
+(without --release-script ReproducibleBuildTest runs, with it ReleaseScriptTest: two CTest tests, side by side)
 
 ReproducibleBuildTest builds Ombrin.exe with PRESET twice, from copies of the source in two folders whose
 paths differ in name and length (one holds a blank, ' and &), and packages each build: the executables, archives, BUILDINFO and
 SHA256SUMS must be the same byte for byte, and the same as the executable of the build under test.
 
-ReleaseScriptTest (with --release-script) runs scripts/release.sh in a commit of its own, made from a copy of
+ReleaseScriptTest (with --release-script, instead) runs scripts/release.sh in a commit of its own, made from a copy of
 the source: a cached build setting or a stray flag must not change or skip what is released, a dirty tree is
 refused, --check confirms a release and names a toolchain package that differs, and a signed release verifies
 and strips back to the reproducible bytes.
@@ -274,8 +275,6 @@ if __name__ == "__main__":
     PRESET = sys.argv[3]
     ARM64_SYSROOT = os.environ.get("OMBRIN_ARM64_SYSROOT") or os.path.join(SOURCE, "build", "toolchain-arm64",
                                                                             "aarch64-w64-mingw32")
-    tests = [ReproducibleBuildTest]
-    if "--release-script" in sys.argv[4:]:
-        tests.append(ReleaseScriptTest)
+    tests = [ReleaseScriptTest] if "--release-script" in sys.argv[4:] else [ReproducibleBuildTest]
     suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(test) for test in tests)
     sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
