@@ -1,7 +1,8 @@
 """Releases are reproducible and cannot be made from the wrong state.
 
 Usage: reproducible_test.py SOURCE_DIR BUILT_EXE PRESET [--release-script]
-(without --release-script ReproducibleBuildTest runs, with it ReleaseScriptTest: two CTest tests, side by side)
+(without --release-script ReproducibleBuildTest runs, with it ReleaseScriptTest: two CTest tests, side by
+side)
 
 ReproducibleBuildTest builds Ombrin.exe with PRESET twice, from copies of the source in two folders whose
 paths differ in name and length (one holds a blank, ' and &), and packages each build: the executables, archives, BUILDINFO and

@@ -100,7 +100,7 @@ class RealInstallTest(harness.PlatformCase):
         state = self.state()
         self.assertIn('    InfSection = "OmbrinSample_Install"\n', state)
         self.assertIn("    SampleMode = dword:42\n", state)
-        if "class_with_first_device" in harness.features():
+        if harness.does("class_with_first_device"):
             self.assertIn(CLASS_NOTE, state)  # Windows: the first device of a new class brings the class
         else:
             self.assertNotIn("OmbrinClassNote", state)  # Wine: only SetupDiInstallClassW installs it
@@ -110,8 +110,10 @@ class RealInstallTest(harness.PlatformCase):
         inf = self.platform.driver_package(sample_inf())
         self.assertEqual(self.platform.run(OMBRIN, ["/c", SAMPLE_ID, inf]), (0, b""))
         changed = "    OmbrinClassNote = \"changed by the test\"\n"
-        self.assertEqual(self.platform.run("reg", ["add", "HKLM\\System\\CurrentControlSet\\Control\\Class\\" + SAMPLE_CLASS,
-                                                   "/v", "OmbrinClassNote", "/d", "changed by the test", "/f"])[0], 0)
+        class_key = "HKLM\\System\\CurrentControlSet\\Control\\Class\\" + SAMPLE_CLASS
+        status, _ = self.platform.run("reg", ["add", class_key, "/v", "OmbrinClassNote", "/d", "changed by the test",
+                                              "/f"])
+        self.assertEqual(status, 0)
         self.assertIn(changed, self.state())
         # No platform processes the section of a class that is installed ("INF ClassInstall32 section").
         self.assertEqual(self.platform.run(OMBRIN, ["/f", SAMPLE_ID, inf]), (0, b""))

@@ -62,6 +62,13 @@ REASONS = {
 BEHAVIOURS = ("class_with_first_device",)
 
 
+def does(behaviour):
+    """Whether the run's platform installs as `behaviour` says (one of BEHAVIOURS)."""
+    if behaviour not in BEHAVIOURS:
+        raise ValueError("no such behaviour: %r" % behaviour)
+    return behaviour in features()
+
+
 def needs(feature):
     """Marks a test case, or a whole class of them, as needing `feature` of the platform."""
     reason = REASONS[feature]
